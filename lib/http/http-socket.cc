@@ -1,0 +1,232 @@
+// Byte transport of a connection: reads and writes over the plain socket or
+// the TLS session, and the input buffer.
+
+#include "http-private.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace vorn::http {
+
+int poll_fd(int fd, short events, int msec) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(msec > 0 ? msec : 0);
+  for (;;) {
+    int left = msec;
+    if (msec > 0) {
+      auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+      left = ms > 0 ? int(ms) : 0;
+    }
+    pollfd p{fd, events, 0};
+    int n = ::poll(&p, 1, left);
+    if (n >= 0) return n;
+    if (errno != EINTR) return -1;
+  }
+}
+
+namespace {
+
+// What an SSL call that did not complete asks for: POLLIN, POLLOUT, or 0 when
+// it failed for good (http->error set, OpenSSL's error queue cleared). A peer
+// that closed without a close_notify counts as closed (`*closed`), since
+// printers commonly do that.
+short tls_wants(http_t* http, int ret, bool* closed) {
+  int e = SSL_get_error(http->tls, ret);
+  switch (e) {
+    case SSL_ERROR_WANT_READ:
+      return POLLIN;
+    case SSL_ERROR_WANT_WRITE:
+      return POLLOUT;
+    case SSL_ERROR_ZERO_RETURN:
+      *closed = true;
+      break;
+    case SSL_ERROR_SSL:
+      if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        *closed = true;
+      } else {
+        http->error = EIO;
+      }
+      break;
+    case SSL_ERROR_SYSCALL:
+      if (errno == 0 && ret == 0) {
+        *closed = true;
+      } else {
+        http->error = errno ? errno : EIO;
+      }
+      break;
+    default:
+      http->error = EIO;
+      break;
+  }
+  ERR_clear_error();
+  return 0;
+}
+
+}  // namespace
+
+ssize_t recv_some(http_t* http, char* buf, size_t len, bool wait) {
+  if (http->fd < 0) {
+    http->error = EBADF;
+    return -1;
+  }
+  if (len == 0) {
+    http->error = EINVAL;
+    return -1;
+  }
+  len = std::min<size_t>(len, INT_MAX);
+  for (;;) {
+    short want = POLLIN;
+    if (http->tls) {
+      ERR_clear_error();
+      errno = 0;
+      int n = SSL_read(http->tls, buf, int(len));
+      if (n > 0) {
+        http->activity = time(nullptr);
+        return n;
+      }
+      bool closed = false;
+      want = tls_wants(http, n, &closed);
+      if (closed) return 0;
+      if (!want) return -1;
+    } else {
+      ssize_t n = ::recv(http->fd, buf, len, 0);
+      if (n > 0) http->activity = time(nullptr);
+      if (n >= 0) return n;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        http->error = errno;
+        return -1;
+      }
+    }
+    if (!wait) {
+      http->error = EAGAIN;
+      return -1;
+    }
+    int ready = poll_fd(http->fd, want, wait_limit(http));
+    if (ready <= 0) {
+      http->error = ready == 0 ? ETIMEDOUT : errno;
+      return -1;
+    }
+  }
+}
+
+int send_all(http_t* http, const char* buf, size_t len) {
+  if (http->fd < 0) {
+    http->error = EBADF;
+    return -1;
+  }
+  while (len > 0) {
+    short want = POLLOUT;
+    size_t piece = std::min<size_t>(len, INT_MAX);
+    if (http->tls) {
+      ERR_clear_error();
+      errno = 0;
+      int n = SSL_write(http->tls, buf, int(piece));
+      if (n > 0) {
+        buf += n;
+        len -= size_t(n);
+        continue;
+      }
+      bool closed = false;
+      want = tls_wants(http, n, &closed);
+      if (closed) http->error = EPIPE;
+      if (!want) return -1;
+    } else {
+      ssize_t n = ::send(http->fd, buf, piece, MSG_NOSIGNAL);
+      if (n >= 0) {
+        buf += n;
+        len -= size_t(n);
+        continue;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        http->error = errno;
+        return -1;
+      }
+    }
+    int ready = poll_fd(http->fd, want, wait_limit(http));
+    if (ready <= 0) {
+      http->error = ready == 0 ? ETIMEDOUT : errno;
+      return -1;
+    }
+  }
+  http->activity = time(nullptr);
+  return 0;
+}
+
+ssize_t fill_buffer(http_t* http) {
+  if (http->used >= HTTP_MAX_BUFFER) return 0;
+  ssize_t n = recv_some(http, http->buffer + http->used, size_t(HTTP_MAX_BUFFER - http->used),
+                        http->blocking != 0);
+  if (n > 0) http->used += int(n);
+  return n;
+}
+
+void consume(http_t* http, size_t n) {
+  n = std::min(n, size_t(http->used));
+  std::memmove(http->buffer, http->buffer + n, size_t(http->used) - n);
+  http->used -= int(n);
+}
+
+int get_line(http_t* http, char* line, size_t size) {
+  for (;;) {
+    if (http->discard_line) {
+      auto* nl = static_cast<char*>(std::memchr(http->buffer, '\n', size_t(http->used)));
+      if (nl) {
+        consume(http, size_t(nl - http->buffer) + 1);
+        http->discard_line = 0;
+      } else {
+        http->used = 0;
+      }
+    }
+    if (!http->discard_line) {
+      auto* nl = static_cast<char*>(std::memchr(http->buffer, '\n', size_t(http->used)));
+      if (nl || http->used == HTTP_MAX_BUFFER) {
+        size_t end = nl ? size_t(nl - http->buffer) : size_t(http->used);
+        size_t n = end;
+        if (nl && n > 0 && http->buffer[n - 1] == '\r') n--;
+        size_t keep = size > 0 ? std::min(n, size - 1) : 0;
+        if (size > 0) {
+          std::memcpy(line, http->buffer, keep);
+          line[keep] = '\0';
+        }
+        if (nl) {
+          consume(http, end + 1);
+        } else {
+          // A line longer than the whole buffer: keep its start, drop the rest.
+          http->used = 0;
+          http->discard_line = 1;
+        }
+        return 1;
+      }
+    }
+    ssize_t got = fill_buffer(http);
+    if (got > 0) continue;
+    if (got == 0) {
+      http->error = EPIPE;
+      return -1;
+    }
+    return http->error == EAGAIN ? 0 : -1;
+  }
+}
+
+}  // namespace vorn::http
+
+using namespace vorn::http;
+
+int httpWait(http_t* http, int msec) {
+  if (!http) return 0;
+  if (http->used > 0) return 1;
+  if (http->tls && SSL_pending(http->tls) > 0) return 1;
+  if (http->fd < 0) return 0;
+  return poll_fd(http->fd, POLLIN, msec < 0 ? -1 : msec) > 0 ? 1 : 0;
+}
+
+int httpCheck(http_t* http) { return httpWait(http, 0); }

@@ -1,0 +1,173 @@
+// TLS sessions of connections: client handshakes, server handshakes with the
+// caller's context, and the socket BIO they run over.
+
+#include "http-private.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdint>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+
+namespace vorn::http {
+namespace {
+
+// OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the
+// peer has gone; a library must not kill its program for that, so sessions
+// run over this BIO, which sends with MSG_NOSIGNAL. Its only state is the
+// descriptor, so the connection struct may be moved in memory.
+int fd_of(BIO* b) { return int(reinterpret_cast<intptr_t>(BIO_get_data(b))); }
+
+int bio_write(BIO* b, const char* data, int len) {
+  BIO_clear_retry_flags(b);
+  ssize_t n;
+  do n = ::send(fd_of(b), data, size_t(len), MSG_NOSIGNAL); while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(b);
+  return int(n);
+}
+
+int bio_read(BIO* b, char* data, int len) {
+  BIO_clear_retry_flags(b);
+  ssize_t n;
+  do n = ::recv(fd_of(b), data, size_t(len), 0); while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(b);
+  return int(n);
+}
+
+int bio_puts(BIO* b, const char* s) { return bio_write(b, s, int(std::char_traits<char>::length(s))); }
+
+long bio_ctrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int bio_create(BIO* b) {
+  BIO_set_init(b, 1);
+  return 1;
+}
+
+BIO_METHOD* socket_method() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vorn socket");
+    if (m) {
+      BIO_meth_set_write(m, bio_write);
+      BIO_meth_set_read(m, bio_read);
+      BIO_meth_set_puts(m, bio_puts);
+      BIO_meth_set_ctrl(m, bio_ctrl);
+      BIO_meth_set_create(m, bio_create);
+    }
+    return m;
+  }();
+  return method;
+}
+
+// Puts `ssl` on the connection's socket; false when no BIO could be made.
+bool attach_socket(SSL* ssl, int fd) {
+  BIO_METHOD* m = socket_method();
+  BIO* bio = m ? BIO_new(m) : nullptr;
+  if (!bio) return false;
+  BIO_set_data(bio, reinterpret_cast<void*>(intptr_t(fd)));
+  SSL_set_bio(ssl, bio, bio);
+  return true;
+}
+
+// Runs the handshake on the non-blocking socket, waiting at most the
+// connection's timeout per step. 0 or -1 (http->error set).
+int handshake(http_t* http, SSL* ssl, bool server) {
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    int r = server ? SSL_accept(ssl) : SSL_connect(ssl);
+    if (r == 1) return 0;
+    int e = SSL_get_error(ssl, r);
+    short want = e == SSL_ERROR_WANT_READ ? POLLIN : e == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+    if (!want) {
+      http->error = (e == SSL_ERROR_SYSCALL && errno) ? errno : EPROTO;
+      return -1;
+    }
+    int ready = poll_fd(http->fd, want, wait_limit(http));
+    if (ready <= 0) {
+      http->error = ready == 0 ? ETIMEDOUT : errno;
+      return -1;
+    }
+  }
+}
+
+bool is_address(const char* host) {
+  unsigned char buf[sizeof(in6_addr)];
+  return inet_pton(AF_INET, host, buf) == 1 || inet_pton(AF_INET6, host, buf) == 1 ||
+         host[0] == '[';
+}
+
+}  // namespace
+
+int start_client_tls(http_t* http) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  SSL* ssl = ctx ? SSL_new(ctx) : nullptr;
+  bool ok = ssl && attach_socket(ssl, http->fd);
+  if (ok) {
+    // Printers present self-signed certificates; the session is not verified.
+    SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
+    if (http->hostname[0] && !is_address(http->hostname)) SSL_set_tlsext_host_name(ssl, http->hostname);
+    // Plain bytes received before the handshake must not pass as protected.
+    http->used = 0;
+    http->discard_line = 0;
+    ok = handshake(http, ssl, false) == 0;
+  } else {
+    http->error = ENOMEM;
+  }
+  if (!ok) {
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    ERR_clear_error();
+    return -1;
+  }
+  http->tls = ssl;
+  http->tls_ctx = ctx;
+  return 0;
+}
+
+}  // namespace vorn::http
+
+using namespace vorn::http;
+
+ssl_st* httpNewTLS(http_t* http, ssl_ctx_st* ctx) {
+  if (!http || !ctx || http->fd < 0) {
+    if (http) http->error = EINVAL;
+    return nullptr;
+  }
+  SSL* ssl = SSL_new(ctx);
+  if (!ssl || !attach_socket(ssl, http->fd)) {
+    SSL_free(ssl);
+    http->error = ENOMEM;
+    return nullptr;
+  }
+  SSL_set_accept_state(ssl);
+  return ssl;
+}
+
+int httpAcceptTLS(http_t* http, ssl_ctx_st* ctx) {
+  if (!http || !ctx || http->fd < 0 || http->tls) {
+    if (http) http->error = EINVAL;
+    return -1;
+  }
+  SSL* ssl = httpNewTLS(http, ctx);
+  if (!ssl) return -1;
+  http->used = 0;
+  http->discard_line = 0;
+  if (handshake(http, ssl, true) < 0) {
+    SSL_free(ssl);
+    return -1;
+  }
+  httpAttachTLS(http, ssl);
+  return 0;
+}
+
+void httpAttachTLS(http_t* http, ssl_st* ssl) {
+  if (!http) return;
+  http->tls = ssl;
+  http->tls_ctx = nullptr;  // the caller's context, referenced by the session
+  http->used = 0;           // plain bytes from before the handshake
+  http->discard_line = 0;
+}
