@@ -111,14 +111,16 @@ void vornSetServer(const char* server) {
   set_server_locked(st, server);
 }
 
+// A port named with the server (by the program or in VORN_SERVER) is the more
+// specific choice, so it wins over IPP_PORT; IPP_PORT over the default.
 int ippPort() {
-  if (const char* env = std::getenv("IPP_PORT")) {
-    int port = parse_port(env);
-    if (port) return port;
+  {
+    std::lock_guard<std::mutex> lock(settings_mutex);
+    if (int port = loaded_state().port) return port;
   }
-  std::lock_guard<std::mutex> lock(settings_mutex);
-  int port = loaded_state().port;
-  return port ? port : kDefaultPort;
+  if (const char* env = std::getenv("IPP_PORT"))
+    if (int port = parse_port(env)) return port;
+  return kDefaultPort;
 }
 
 void ippSetPort(int port) {

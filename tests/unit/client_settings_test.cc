@@ -122,21 +122,34 @@ TEST_F(ClientSettingsTest, SetServerAndPort) {
   }
 }
 
-TEST_F(ClientSettingsTest, IppPortEnvironmentWins) {
-  vornSetServer("host.example:8632");
+// A port named with the server beats IPP_PORT; IPP_PORT beats the default.
+TEST_F(ClientSettingsTest, IppPortPrecedence) {
   static const struct {
-    const char* env;
+    const char* server;  // given to vornSetServer
+    const char* env;     // IPP_PORT, or none
     int port;
   } cases[] = {
-      {"9631", 9631}, {"1", 1},       {"65535", 65535}, {"0", 8632},  {"65536", 8632},
-      {"abc", 8632},  {"", 8632},     {"-5", 8632},     {"12ab", 8632}, {"99999", 8632},
+      {"host.example:8632", "9631", 8632}, {"host.example", "9631", 9631},
+      {"host.example", "1", 1},            {"host.example", "65535", 65535},
+      {"host.example", "0", 631},          {"host.example", "65536", 631},
+      {"host.example", "abc", 631},        {"host.example", "", 631},
+      {"host.example", "-5", 631},         {"host.example", "12ab", 631},
+      {"host.example", nullptr, 631},      {"[::1]:8631", "9631", 8631},
   };
   for (const auto& c : cases) {
-    set("IPP_PORT", c.env);
-    EXPECT_EQ(ippPort(), c.port) << c.env;
+    vornSetServer(c.server);
+    if (c.env)
+      set("IPP_PORT", c.env);
+    else
+      unsetenv("IPP_PORT");
+    EXPECT_EQ(ippPort(), c.port) << c.server << " IPP_PORT=" << (c.env ? c.env : "(unset)");
   }
   unsetenv("IPP_PORT");
-  EXPECT_EQ(ippPort(), 8632);
+  vornSetServer("host.example");
+  ippSetPort(4444);
+  set("IPP_PORT", "9631");
+  EXPECT_EQ(ippPort(), 4444);  // set by the program
+  unsetenv("IPP_PORT");
 }
 
 TEST_F(ClientSettingsTest, User) {

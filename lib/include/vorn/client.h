@@ -20,9 +20,9 @@ const char* vornServer();
 // or "localhost"). Host names are cut to 255 bytes.
 void vornSetServer(const char* server);
 
-// The scheduler's port: the environment variable IPP_PORT when it holds a
-// valid port, else the port last set by VORN_SERVER, vornSetServer or
-// ippSetPort, else 631.
+// The scheduler's port: the port last named with the server (by VORN_SERVER,
+// vornSetServer or ippSetPort), else the environment variable IPP_PORT when it
+// holds a valid port, else 631.
 int ippPort();
 
 // Sets the port; 0 or a value outside 1 to 65535 goes back to the default.
