@@ -1,0 +1,90 @@
+// Buffered file access for every file the scheduler reads or writes.
+//
+// Readers see plain content whether or not the file is gzip-compressed
+// (detected at the first read after opening, inflated with zlib's raw
+// inflate); writers never compress. One 2048-byte data window and one
+// 1024-byte compressed-input buffer per open file, nothing else allocated
+// after opening.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <zlib.h>
+
+#include "vorn/fd.h"
+
+struct BufFile {
+  static constexpr size_t kBufSize = 2048;     // data window / write queue
+  static constexpr size_t kCompSize = 1024;    // compressed input
+
+  vorn::unique_fd fd;
+  char mode = 'r';              // 'r' reading, 'w' writing (also append)
+  bool compressed = false;      // reading only: a gzip stream is inflated
+  bool first_fill = true;       // compression is detected at the first fill
+  bool stream_end = false;      // the deflate stream has ended
+  bool stream_started = false;  // `stream` holds an initialised inflater
+  bool broken = false;          // first read or gzip header failed: no data
+  int read_error = 0;           // errno of a failed read, 0 when none
+  unsigned char* ptr = nullptr; // next byte for the reader
+  unsigned char* end = nullptr; // end of the window / of the queued bytes
+  // Reading: offset in the uncompressed stream of the window's first byte.
+  // Writing: bytes written so far including queued ones (for "a", starting
+  // at the size the file had when it was opened).
+  int64_t pos = 0;
+  z_stream stream{};
+  unsigned char buf[kBufSize];
+  unsigned char cbuf[kCompSize];
+
+  BufFile() = default;
+  BufFile(const BufFile&) = delete;
+  BufFile& operator=(const BufFile&) = delete;
+  // Flushes a writer (errors are lost: call BufFileClose to see them) and
+  // ends the inflater.
+  ~BufFile();
+};
+
+// Opens `path`: "r" read-only; "w" create or truncate, write-only; "a" create
+// if missing, read-write, appending, position = current size. New files get
+// mode 0644. Any other mode, or a failed open, gives nullptr with errno set.
+std::unique_ptr<BufFile> BufFileOpen(const char* path, const char* mode);
+
+// Wraps an already open descriptor (taken over) for writing from its current
+// end; used by the safe file writer. Returns nullptr for a bad descriptor.
+std::unique_ptr<BufFile> BufFileAdopt(vorn::unique_fd fd, char mode);
+
+// Flushes a writer, ends decompression, closes the descriptor and frees the
+// object; returns the result of close() (or -1 when the flush failed).
+int BufFileClose(std::unique_ptr<BufFile> file);
+
+// Next byte (0-255), or -1 at the end of the data or on error.
+int BufFileGetChar(BufFile* file);
+
+// Reads one line of at most size - 1 bytes into `buf` and terminates it. A
+// line ends at "\n", "\r" or "\r\n" (one end); the end is not stored; a longer
+// line comes back in pieces. Returns `buf`, or nullptr when no byte was left.
+char* BufFileGets(BufFile* file, char* buf, size_t size);
+
+// Reads up to `count` bytes; returns the number read (fewer at the end), or
+// -1 when nothing could be read.
+long BufFileRead(BufFile* file, void* buf, size_t count);
+
+// errno of the first failed read of the descriptor, or 0: tells a read
+// error apart from the end of the data, which look alike to the readers.
+int BufFileError(const BufFile* file);
+
+// Moves the reader to `offset` in the uncompressed data (backwards in a
+// compressed file re-inflates from the start). Returns the offset, or -1 when
+// the data ends first or the file is not a reader.
+int64_t BufFileSeek(BufFile* file, int64_t offset);
+
+// Writing: each returns the count of bytes taken (0 for PutChar), or -1 on a
+// write error or when the file is not a writer. BufFilePrintf output is
+// limited to 2047 characters.
+int BufFilePutChar(BufFile* file, int c);
+long BufFilePuts(BufFile* file, const char* text);
+long BufFileWrite(BufFile* file, const void* data, size_t count);
+long BufFilePrintf(BufFile* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Writes the queued bytes; 0 or -1.
+int BufFileFlush(BufFile* file);

@@ -1,0 +1,173 @@
+#include "scheduler/loop.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/select.h>
+#include <ctime>
+#include <syslog.h>
+
+#include "scheduler/browse.h"
+#include "scheduler/client.h"
+#include "scheduler/conf.h"
+#include "scheduler/fdset.h"
+#include "scheduler/listen.h"
+#include "scheduler/log.h"
+#include "scheduler/server.h"
+#include "scheduler/signals.h"
+#include "vorn/paths.h"
+
+std::string ConfigPath = VORN_DEFAULT_SERVERROOT "/vornd.conf";
+int ReloadPending = 0;
+std::string TZ;
+
+namespace {
+
+fd_bits WorkInput, WorkOutput;
+
+void dump_set(const char* name, const fd_bits& set) {
+  std::string line = name;
+  for (int fd = 0; fd < set.limit(); fd++)
+    if (set.isset(fd)) line += " " + std::to_string(fd);
+  LogDiagnostic(L_EMERG, "%s", line.c_str());
+}
+
+// What the scheduler was watching when select() failed, for diagnosis.
+void dump_state() {
+  dump_set("InputSet =", InputSet);
+  dump_set("OutputSet =", OutputSet);
+  for (size_t i = 0; i < Clients.size(); i++)
+    LogDiagnostic(L_EMERG, "Clients[%d] = %d, file = %d, state = %d", int(i), Clients[i]->http.fd, 0,
+                  int(Clients[i]->http.state));
+  for (size_t i = 0; i < Listeners.size(); i++)
+    LogDiagnostic(L_EMERG, "Listeners[%d] = %d", int(i), Listeners[i].fd.get());
+  LogDiagnostic(L_EMERG, "BrowseSocket = %d", BrowseSocket);
+  // One "Jobs[%d] = %d" line per job (job id, status pipe) with the job queue.
+}
+
+// The end after a failed select() or reload.
+int shut_down_on_failure() {
+  // DeleteAllCerts(): local certificates.
+  CloseAllClients();
+  StopListening();
+  return 1;
+}
+
+int stop_on_signal(const char* name) {
+  LogDiagnostic(L_ERROR, "Scheduler shutting down due to %s.", name);
+  StopServer();
+  // StopActiveJobs(): every printing job is stopped and set back to pending,
+  // to be printed at the next start (running a job).
+  return 0;
+}
+
+// Drains the clients for a pending reload and reloads once none is left.
+// Returns false when the reload failed.
+bool handle_reload() {
+  if (!Clients.empty()) {
+    for (size_t i = 0; i < Clients.size();) {
+      client_t* con = Clients[i].get();
+      if (con->http.state == HTTP_WAITING) {
+        CloseClient(con);
+        continue;
+      }
+      // Close after the response in progress.
+      con->http.keep_alive = HTTP_KEEPALIVE_OFF;
+      i++;
+    }
+    PauseListening();
+  }
+  if (!Clients.empty()) return true;
+  if (!ReadConfiguration()) {
+    ReportConfigurationFailure();
+    return false;
+  }
+  return true;
+}
+
+void service_clients(time_t now) {
+  for (size_t i = 0; i < Clients.size();) {
+    client_t* con = Clients[i].get();
+    int fd = con->http.fd;
+    if (WorkInput.isset(fd) || ClientHasBufferedInput(con)) {
+      if (!ReadClient(con)) continue;  // closed: the next one moved here
+    } else if (WorkOutput.isset(fd)) {
+      if (!WriteClient(con)) continue;
+    }
+    // A client with a CGI program running is never closed for inactivity
+    // (HTTP service).
+    if (now - con->http.activity > Timeout) {
+      LogDiagnostic(L_DEBUG, "Closing client %d after %d seconds of inactivity...", fd, Timeout);
+      CloseClient(con);
+      continue;
+    }
+    i++;
+  }
+}
+
+}  // namespace
+
+void ReportConfigurationFailure() {
+  ::syslog(LOG_LPR | LOG_EMERG, "Unable to read configuration file '%s' - exiting!", ConfigPath.c_str());
+  std::fprintf(stderr, "vornd: Unable to read configuration file '%s' - exiting!\n", ConfigPath.c_str());
+}
+
+int RunMainLoop() {
+  WorkInput.resize(DescriptorLimit);
+  WorkOutput.resize(DescriptorLimit);
+
+  for (;;) {
+    if (TakeChildExit()) ReapChildren();
+    if (TakeTerminate()) return stop_on_signal("SIGTERM");
+    if (TakeHangup()) {
+      // A scheduler that gave up root cannot re-read root's files.
+      if (RunAsUser) return stop_on_signal("SIGHUP");
+      ReloadPending = 1;
+    }
+    if (ReloadPending && !handle_reload()) return shut_down_on_failure();
+
+    WorkInput.copy_from(InputSet);
+    WorkOutput.copy_from(OutputSet);
+
+    // Input already buffered is served at once; otherwise one-second passes
+    // give every timer below its resolution.
+    timeval timeout{1, 0};
+    for (const auto& con : Clients) {
+      if (ClientHasBufferedInput(con.get())) {
+        timeout.tv_sec = 0;
+        break;
+      }
+    }
+
+    if (::select(DescriptorLimit, WorkInput.get(), WorkOutput.get(), nullptr, &timeout) < 0) {
+      if (errno == EINTR) continue;
+      LogDiagnostic(L_EMERG, "select() failed - %s!", std::strerror(errno));
+      dump_state();
+      return shut_down_on_failure();
+    }
+    time_t now = ::time(nullptr);
+
+    for (listener_t& lis : Listeners)
+      if (lis.fd && WorkInput.isset(lis.fd.get())) AcceptClient(&lis);
+
+    service_clients(now);
+
+    // Jobs: for each job with a readable status pipe, clear its bit in
+    // WorkInput and call UpdateJob (job status messages); take the next job
+    // first, since UpdateJob may remove the current one.
+
+    // CGI error pipe: UpdateCGI() when CGIPipeRead is readable (CGI programs).
+
+    // Browsing, when Browsing is on and a protocol enabled: UpdateVORNBrowse()
+    // when BrowseSocket is readable, UpdatePolling() when the poll pipe is,
+    // UpdateSLPBrowse() when the SLP refresh is due, then SendBrowseList()
+    // (browsing and polling).
+
+    // RunPendingJobs() when 10 seconds have passed since the last check (job
+    // queue).
+
+    // With a non-zero RootCertDuration, renew the root certificate after that
+    // many seconds: DeleteCert(0), AddCert(0, "root") (local certificates).
+  }
+}

@@ -1,0 +1,49 @@
+// vornd: the scheduler daemon.
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <syslog.h>
+
+#include "scheduler/cmdline.h"
+#include "scheduler/conf.h"
+#include "scheduler/daemon.h"
+#include "scheduler/fdset.h"
+#include "scheduler/loop.h"
+#include "scheduler/signals.h"
+
+int main(int argc, char* argv[]) {
+  vornd_options_t options;
+  if (ParseCommandLine(argc, argv, options) != 0) return 1;
+  if (!options.config_path.empty()) ConfigPath = options.config_path;
+
+  if (!options.foreground && !options.no_fork) StartDaemon();
+  if (!options.foreground) DetachDaemon();
+
+  const char* tz = std::getenv("TZ");
+  TZ = tz ? std::string("TZ=") + tz : std::string();
+  ::tzset();
+  std::setlocale(LC_TIME, "");
+
+  if (!InitDescriptorSets()) {
+    ::syslog(LOG_LPR | LOG_EMERG, "Unable to allocate memory for select() sets - exiting!");
+    return 1;
+  }
+  // The handlers only record signals, so they can be in place before the
+  // listeners open: a SIGTERM that comes as soon as the port accepts is
+  // then a clean stop rather than the default, abrupt end.
+  InstallSignalHandlers();
+  if (!ReadConfiguration()) {
+    ReportConfigurationFailure();
+    return 1;
+  }
+
+  // InitCertificates(): seeds the generator and creates the root
+  // certificate (local certificates).
+
+  DaemonReady();
+  if (RunAsUser && !DropPrivileges()) return 1;
+
+  // RunPendingJobs() once, remembering the time of this check (job queue).
+
+  return RunMainLoop();
+}

@@ -1,0 +1,145 @@
+#include "scheduler/safefile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void (*SafeFileStepHook)(safe_step step) = nullptr;
+
+namespace {
+
+void step_done(safe_step step) {
+  if (SafeFileStepHook) SafeFileStepHook(step);
+}
+
+std::string directory_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+int sync_directory(const std::string& dir) {
+  vorn::unique_fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return -1;
+  return ::fsync(fd.get());
+}
+
+// Copies `from` into the new file `to` and syncs it: the fallback for file
+// systems without hard links.
+int copy_file(const std::string& from, const std::string& to, mode_t perm) {
+  vorn::unique_fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return -1;
+  vorn::unique_fd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, perm));
+  if (!out) return -1;
+  char buf[8192];
+  for (;;) {
+    ssize_t n = vorn::read_retry(in.get(), buf, sizeof(buf));
+    if (n < 0) return -1;
+    if (n == 0) break;
+    if (vorn::write_all(out.get(), buf, size_t(n)) != 0) return -1;
+  }
+  return ::fsync(out.get());
+}
+
+// Makes "NAME.O" a second name of the current NAME (or a copy of it). The
+// link is made under a scratch name first and renamed, so an existing ".O"
+// is replaced in one step.
+int keep_previous(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -1;
+  std::string backup = path + ".O";
+  std::string scratch = backup + ".N";
+  ::unlink(scratch.c_str());
+  if (::link(path.c_str(), scratch.c_str()) != 0) {
+    if (copy_file(path, scratch, st.st_mode & 07777) != 0) {
+      int e = errno;
+      ::unlink(scratch.c_str());
+      errno = e;
+      return -1;
+    }
+  }
+  if (::rename(scratch.c_str(), backup.c_str()) != 0) {
+    int e = errno;
+    ::unlink(scratch.c_str());
+    errno = e;
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+SafeFile::~SafeFile() {
+  if (!temp.empty()) {
+    file.reset();
+    ::unlink(temp.c_str());
+  }
+}
+
+std::unique_ptr<SafeFile> SafeFileCreate(const std::string& path, mode_t perm, uid_t uid, gid_t gid) {
+  if (path.empty()) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  auto sf = std::make_unique<SafeFile>();
+  sf->path = path;
+  std::string temp = path + ".N";
+  // A ".N" left by a crash is stale; O_EXCL and O_NOFOLLOW make sure the new
+  // content never goes through a link planted in its place.
+  ::unlink(temp.c_str());
+  vorn::unique_fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, perm & 07777));
+  if (!fd) return nullptr;
+  sf->temp = temp;
+  ::fchmod(fd.get(), perm & 07777);
+  if (uid != uid_t(-1) || gid != gid_t(-1)) {
+    if (::fchown(fd.get(), uid, gid) != 0) {
+      // Not running as root: the file keeps our own owner.
+    }
+  }
+  sf->file = BufFileAdopt(std::move(fd), 'w');
+  if (!sf->file) return nullptr;
+  return sf;
+}
+
+namespace {
+
+int commit_steps(SafeFile* sf) {
+  if (BufFileFlush(sf->file.get()) != 0 || ::fsync(sf->file->fd.get()) != 0) return -1;
+  int closed = BufFileClose(std::move(sf->file));
+  if (closed != 0) return -1;
+  step_done(safe_step::synced);
+
+  if (keep_previous(sf->path) != 0) return -1;
+  step_done(safe_step::backed_up);
+
+  if (::rename(sf->temp.c_str(), sf->path.c_str()) != 0) return -1;
+  sf->temp.clear();
+  step_done(safe_step::renamed);
+
+  if (sync_directory(directory_of(sf->path)) != 0) return -1;
+  step_done(safe_step::dir_synced);
+  return 0;
+}
+
+}  // namespace
+
+int SafeFileCommit(std::unique_ptr<SafeFile> sf) {
+  if (!sf || !sf->file) {
+    errno = EINVAL;
+    return -1;
+  }
+  int result = commit_steps(sf.get());
+  int e = errno;
+  sf.reset();  // removes the temporary file when the commit failed
+  errno = e;
+  return result;
+}
+
+int SafeFileWrite(const std::string& path, std::string_view content, mode_t perm, uid_t uid, gid_t gid) {
+  auto sf = SafeFileCreate(path, perm, uid, gid);
+  if (!sf) return -1;
+  if (BufFileWrite(sf->file.get(), content.data(), content.size()) < 0) return -1;
+  return SafeFileCommit(std::move(sf));
+}

@@ -1,0 +1,57 @@
+#include "scheduler/server.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "scheduler/client.h"
+#include "scheduler/fdset.h"
+#include "scheduler/listen.h"
+#include "scheduler/log.h"
+#include "scheduler/tls.h"
+
+vorn::unique_fd CGIPipeRead, CGIPipeWrite;
+
+namespace {
+
+bool any_ssl_listener() {
+  for (const listener_t& lis : Listeners)
+    if (lis.encryption == HTTP_ENCRYPT_ALWAYS) return true;
+  return false;
+}
+
+}  // namespace
+
+void StartServer() {
+  // OpenSSL seeds its generator from the operating system; the context is
+  // needed at once by SSL listeners and later by HTTP upgrades, so a missing
+  // certificate is an error only when an SSL listener depends on it.
+  LoadServerContext(any_ssl_listener() ? L_ERROR : L_DEBUG);
+
+  StartListening();
+  // StartBrowsing(): browse socket and SLP (browsing).
+  // StartPolling(): one pollerd per BrowsePoll line (polling).
+
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) == 0) {
+    CGIPipeRead.reset(fds[0]);
+    CGIPipeWrite.reset(fds[1]);
+    LogDiagnostic(L_DEBUG2, "StartServer: Adding fd %d to InputSet...", CGIPipeRead.get());
+    InputSet.set(CGIPipeRead.get());
+  }
+}
+
+void StopServer() {
+  CloseAllClients();
+  StopListening();
+  // StopPolling(): ends the pollerd processes (polling).
+  // StopBrowsing(): closes the browse socket and the SLP handle (browsing).
+  FreeClients();
+  FreeServerContext();
+  if (CGIPipeRead) {
+    LogDiagnostic(L_DEBUG2, "StopServer: Removing fd %d from InputSet...", CGIPipeRead.get());
+    InputSet.clear(CGIPipeRead.get());
+    CGIPipeRead.reset();
+    CGIPipeWrite.reset();
+  }
+  CloseLogs();
+}

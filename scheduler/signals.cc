@@ -1,0 +1,87 @@
+#include "scheduler/signals.h"
+
+#include <csignal>
+#include <sys/wait.h>
+
+#include "scheduler/conf.h"
+#include "scheduler/log.h"
+
+namespace {
+
+volatile sig_atomic_t Hangup = 0;
+volatile sig_atomic_t Terminate = 0;
+volatile sig_atomic_t ChildExit = 0;
+
+void record_signal(int sig) {
+  switch (sig) {
+    case SIGHUP: Hangup = 1; break;
+    case SIGTERM: Terminate = 1; break;
+    case SIGCHLD: ChildExit = 1; break;
+    default: break;
+  }
+}
+
+bool take(volatile sig_atomic_t& flag) {
+  if (!flag) return false;
+  flag = 0;
+  return true;
+}
+
+}  // namespace
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = record_signal;
+  // Restarted calls never hide a signal from the loop: select() is not
+  // restarted and returns EINTR, and the flags are looked at every pass.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGHUP, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  sigaction(SIGCHLD, &action, nullptr);
+
+  struct sigaction ignore {};
+  sigemptyset(&ignore.sa_mask);
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, nullptr);
+
+  sigset_t ours;
+  sigemptyset(&ours);
+  sigaddset(&ours, SIGHUP);
+  sigaddset(&ours, SIGTERM);
+  sigaddset(&ours, SIGCHLD);
+  sigprocmask(SIG_UNBLOCK, &ours, nullptr);
+}
+
+bool TakeHangup() { return take(Hangup); }
+bool TakeTerminate() { return take(Terminate); }
+bool TakeChildExit() { return take(ChildExit); }
+
+int ReapChildren() {
+  int reaped = 0;
+  int status;
+  pid_t pid;
+  while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
+    reaped++;
+    // The scheduler stops jobs with SIGTERM itself: that end is no failure.
+    bool failed = status != 0 && !(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    if (!failed) {
+      LogDiagnostic(L_DEBUG2, "PID %d exited with no errors.", int(pid));
+    } else {
+      if (WIFSIGNALED(status))
+        LogDiagnostic(L_ERROR, "PID %d crashed on signal %d!", int(pid), WTERMSIG(status));
+      else
+        LogDiagnostic(L_ERROR, "PID %d stopped with status %d!", int(pid), WEXITSTATUS(status));
+      if (LogLevel < L_DEBUG)
+        LogDiagnostic(L_INFO, "Hint: Try setting the LogLevel to \"debug\" to find out more.");
+    }
+    // Here, as their subsystems arrive:
+    //  - DeleteCert(pid): the child's local certificate goes (local certificates);
+    //  - the first processing job whose process list holds `pid` marks it
+    //    finished (the entry negated) and, when `failed`, takes the status:
+    //    negated for the last process (the backend), as is for a filter
+    //    (running a job).
+  }
+  return reaped;
+}

@@ -1,0 +1,130 @@
+// Shared harness of the end-to-end tests: a temporary server root with its
+// vornd.conf, a free port on 127.0.0.1, and the built vornd run as a real
+// process (in the foreground or as a daemon), signalled, stopped and read
+// back through its logs. Every wait is bounded by a deadline.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+// The vornd under test (the build passes its path in).
+const char* VorndPath();
+
+// Polls `condition` every 20 ms until it holds or `timeout` has passed.
+bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout);
+
+std::string ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, std::string_view content, mode_t mode = 0644);
+bool FileExists(const std::string& path);
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int FreePort();
+
+// Whether a TCP connection to 127.0.0.1:port (or [::1]:port) is accepted.
+bool CanConnect(int port, bool ipv6 = false);
+
+// A connected socket to 127.0.0.1:port, or -1. The caller closes it.
+int ConnectTo(int port);
+
+// Whether the peer of `fd` closed the connection within `timeout`.
+bool PeerClosed(int fd, milliseconds timeout);
+
+// The processes whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent);
+
+// A program run to its end: exit status (or -1 when killed at the
+// timeout), standard output and standard error.
+struct RunResult {
+  int exit_status = -1;
+  int term_signal = 0;
+  std::string out, err;
+};
+RunResult RunProgram(const std::vector<std::string>& argv, milliseconds timeout,
+                     const std::string& input = "");
+
+// A temporary server root: ServerRoot with logs/, spool/, spool/tmp/, doc/
+// (with an index.html), ssl/ and a free port. Removed with its content.
+class ServerRoot {
+ public:
+  ServerRoot();
+  ~ServerRoot();
+  ServerRoot(const ServerRoot&) = delete;
+  ServerRoot& operator=(const ServerRoot&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
+  std::string conf_path() const { return file("vornd.conf"); }
+  int port() const { return port_; }
+
+  // The lines every test configuration starts with: the paths of this root,
+  // the logs under logs/, ServerName localhost, the current user and group,
+  // LogLevel info and, with `listen`, "Listen 127.0.0.1:<port>".
+  std::string BaseConfig(bool listen = true) const;
+
+  // Writes vornd.conf: BaseConfig then `extra` (later lines override).
+  void WriteConfig(std::string_view extra = "", bool listen = true) const;
+
+  std::string ErrorLog() const { return ReadFile(file("logs/error_log")); }
+
+  // Waits until the error log contains `text`.
+  bool WaitForLog(std::string_view text, milliseconds timeout = 10s) const;
+
+ private:
+  std::string path_;
+  int port_ = 0;
+};
+
+// One vornd process. The destructor kills (SIGKILL) and reaps whatever is
+// still running, also a daemon started without -f and the children of a
+// parent that is still waiting for its daemon.
+class Vornd {
+ public:
+  explicit Vornd(const ServerRoot& root) : root_(root) {}
+  ~Vornd();
+  Vornd(const Vornd&) = delete;
+  Vornd& operator=(const Vornd&) = delete;
+
+  // Starts vornd with `args` (e.g. {"-f", "-c", conf}); its standard output
+  // and error go to files in the server root. False when it cannot start.
+  bool Start(const std::vector<std::string>& args);
+
+  // Foreground start: "-f -c <conf>" and wait until the port accepts.
+  bool StartForeground(milliseconds timeout = 10s);
+
+  // Daemon start: "-c <conf>"; waits for the parent to exit and returns its
+  // exit status (-1 on timeout). When it is 0, daemon_pid() is the daemon.
+  int StartDaemon(milliseconds timeout = 10s);
+
+  // The process to signal: the daemon once one was found, else the started one.
+  pid_t pid() const { return daemon_pid_ > 0 ? daemon_pid_ : pid_; }
+  pid_t started_pid() const { return pid_; }
+  pid_t daemon_pid() const { return daemon_pid_; }
+
+  bool WaitListening(int port, milliseconds timeout = 10s, bool ipv6 = false);
+  int Signal(int sig);
+
+  // Waits for pid() to end; returns its wait status, or -1 on timeout.
+  int Wait(milliseconds timeout = 10s);
+
+  // SIGTERM and Wait.
+  int Stop(milliseconds timeout = 10s);
+
+  std::string Stdout() const;
+  std::string Stderr() const;
+
+ private:
+  const ServerRoot& root_;
+  pid_t pid_ = -1;
+  pid_t daemon_pid_ = -1;
+};
+
+}  // namespace e2e

@@ -1,0 +1,116 @@
+// The running scheduler: stop by SIGTERM, reload by SIGHUP, RunAsUser, and
+// a compressed configuration file.
+#include <csignal>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "harness.h"
+
+namespace {
+
+using namespace e2e;
+
+bool exited_zero(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+TEST(Lifecycle, SigtermStopsWithStatusZeroAndClosesTheListener) {
+  ServerRoot root;
+  root.WriteConfig();
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  int client = ConnectTo(root.port());
+  ASSERT_GE(client, 0);
+
+  int status = vornd.Stop();
+  EXPECT_TRUE(exited_zero(status)) << status;
+  EXPECT_TRUE(PeerClosed(client, 5s)) << "clients are closed on the way out";
+  ::close(client);
+  EXPECT_FALSE(CanConnect(root.port()));
+  EXPECT_NE(root.ErrorLog().find("E ["), std::string::npos);
+  EXPECT_NE(root.ErrorLog().find("] Scheduler shutting down due to SIGTERM.\n"), std::string::npos)
+      << root.ErrorLog();
+}
+
+TEST(Lifecycle, SighupWithAChangedListenMovesTheListener) {
+  ServerRoot root;
+  root.WriteConfig();
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  // A connection between requests is closed by the reload.
+  int client = ConnectTo(root.port());
+  ASSERT_GE(client, 0);
+
+  int new_port = FreePort();
+  root.WriteConfig("Listen 127.0.0.1:" + std::to_string(new_port) + "\n", false);
+  ASSERT_EQ(vornd.Signal(SIGHUP), 0);
+
+  EXPECT_TRUE(WaitUntil([&] { return CanConnect(new_port); }, 10s));
+  EXPECT_FALSE(CanConnect(root.port())) << "the old port still accepts";
+  EXPECT_TRUE(PeerClosed(client, 5s));
+  ::close(client);
+  std::string log = root.ErrorLog();
+  char listening[64];
+  std::snprintf(listening, sizeof(listening), "Listening to 7f000001:%d\n", new_port);
+  EXPECT_NE(log.find(listening), std::string::npos) << log;
+  // SIGHUP always rebuilds everything.
+  size_t first = log.find("Full reload complete.");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_NE(log.find("Full reload complete.", first + 1), std::string::npos) << log;
+
+  EXPECT_TRUE(exited_zero(vornd.Stop()));
+}
+
+TEST(Lifecycle, ReloadWithAnUnreadableConfigurationEndsTheScheduler) {
+  ServerRoot root;
+  root.WriteConfig();
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  WriteFile(root.conf_path(), root.BaseConfig() + "<Location /broken\n");
+  ASSERT_EQ(vornd.Signal(SIGHUP), 0);
+  int status = vornd.Wait();
+  ASSERT_NE(status, -1);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(vornd.Stderr().find("vornd: Unable to read configuration file '" + root.conf_path() + "' - exiting!"),
+            std::string::npos);
+  EXPECT_FALSE(CanConnect(root.port()));
+}
+
+TEST(Lifecycle, WithRunAsUserTheSchedulerDropsRootAndSighupEndsIt) {
+  if (::getuid() != 0) GTEST_SKIP() << "needs root to change user";
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) GTEST_SKIP() << "no user nobody";
+  ServerRoot root;
+  root.WriteConfig("RunAsUser Yes\nUser nobody\nGroup " + std::to_string(nobody->pw_gid) + "\n");
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  std::string status_file = ReadFile("/proc/" + std::to_string(vornd.pid()) + "/status");
+  std::string uid = std::to_string(nobody->pw_uid);
+  EXPECT_NE(status_file.find("Uid:\t" + uid + "\t" + uid + "\t" + uid), std::string::npos) << status_file;
+  // No supplementary groups are left.
+  EXPECT_TRUE(std::regex_search(status_file, std::regex("\nGroups:[ \t]*\n"))) << status_file;
+
+  ASSERT_EQ(vornd.Signal(SIGHUP), 0);
+  EXPECT_TRUE(exited_zero(vornd.Wait()));
+  EXPECT_NE(root.ErrorLog().find("Scheduler shutting down due to SIGHUP."), std::string::npos) << root.ErrorLog();
+}
+
+TEST(Lifecycle, AGzipCompressedConfigurationIsRead) {
+  ServerRoot root;
+  std::string conf = root.BaseConfig() + "LogLevel debug\n";
+  gzFile gz = gzopen(root.conf_path().c_str(), "wb9");
+  ASSERT_NE(gz, nullptr);
+  ASSERT_EQ(gzwrite(gz, conf.data(), unsigned(conf.size())), int(conf.size()));
+  ASSERT_EQ(gzclose(gz), Z_OK);
+  ASSERT_EQ(ReadFile(root.conf_path()).substr(0, 2), "\x1f\x8b");
+
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  // LogLevel debug came from inside the compressed file.
+  EXPECT_NE(root.ErrorLog().find("D ["), std::string::npos) << root.ErrorLog();
+  EXPECT_TRUE(exited_zero(vornd.Stop()));
+}
+
+}  // namespace
