@@ -18,6 +18,7 @@
 #include "scheduler/log.h"
 #include "scheduler/loop.h"
 #include "scheduler/server.h"
+#include "scheduler/types.h"
 #include "vorn/strings.h"
 
 namespace {
@@ -122,14 +123,24 @@ void UnloadSchedulerState() {
   // RemoveAllPrinters(); DefaultPrinter = nullptr;   printer registry
   // the device list                        device discovery
   // the driver catalogue                   driver catalogue
-  // the type database                      types and filters
+  FreeTypeDatabase(std::move(TypeDB));
+  SupportedFormats.clear();
 }
 
 // Everything a full reload loads again, in this order.
 void LoadSchedulerState() {
-  // The type database from ServerRoot, filters under ServerBin + "/filter",
-  //   and the list of supported document formats (super/type per type, plus
-  //   "application/octet-stream" when it has no such type).  types and filters
+  TypeDB = LoadTypeDatabase(ServerRoot.c_str(), (ServerBin + "/filter").c_str());
+  if (!TypeDB) {
+    LogDiagnostic(L_ERROR, "Unable to load the type database from %s - %s", ServerRoot.c_str(),
+                  std::strerror(errno));
+    TypeDB = std::make_unique<TypeDatabase>();  // an empty one: nothing is typed
+  }
+  bool have_octet = false;
+  for (const auto& t : TypeDB->types) {
+    SupportedFormats.push_back(t->super + "/" + t->type);
+    if (t->super == "application" && t->type == "octet-stream") have_octet = true;
+  }
+  if (!have_octet) SupportedFormats.push_back("application/octet-stream");
   // LoadBanners(DataDir + "/banners");    banners
   // LoadAllPrinters();                     printer registry
   // LoadAllClasses();                      classes

@@ -68,6 +68,9 @@ bool ListDirectory(const char* directory, std::vector<std::string>& types,
 
 }  // namespace
 
+std::unique_ptr<TypeDatabase> TypeDB;
+std::vector<std::string> SupportedFormats;
+
 TypesLineResult ReadTypesLine(TypesLineReader& in, std::string& line, size_t max,
                               bool join_continued) {
   line.clear();

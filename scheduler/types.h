@@ -174,3 +174,10 @@ int RemoveFilters(TypeDatabase* db, const TypeRecord* dst);
 // only a filter from the type to itself counts.
 std::vector<FilterRecord> FindFilterChain(const TypeDatabase* db, TypeRecord* src, TypeRecord* dst,
                                           int* num_filters, int max_depth);
+
+// The scheduler's database, loaded by a full reload from ServerRoot with the
+// filters under ServerBin "/filter", and the document formats it can take
+// ("super/type" per type in database order, ending with
+// "application/octet-stream").
+extern std::unique_ptr<TypeDatabase> TypeDB;
+extern std::vector<std::string> SupportedFormats;
