@@ -384,33 +384,44 @@ bool add_known(ipp_t* ipp, const known_t& k, const std::vector<std::string_view>
 
 }  // namespace
 
+namespace {
+
+void encode_option(ipp_t* ipp, const vorn_option_t& o, const known_t* k) {
+  std::string_view name = k ? std::string_view(k->name) : std::string_view(o.name);
+  std::string_view value = o.value;
+  ipp_tag_t group = k ? k->group : IPP_TAG_JOB;
+
+  if (value.empty()) {
+    // A bare switch such as "raw": booleans take it as true, names and
+    // texts as an empty string, everything else has no value.
+    if (k && (k->kind == K_BOOLEAN || k->kind == K_NAME || k->kind == K_TEXT)) {
+      add_known(ipp, *k, {value});
+    } else {
+      ippAddOutOfBand(ipp, group, IPP_TAG_NOVALUE, name);
+    }
+    return;
+  }
+
+  if (k) {
+    if (!add_known(ipp, *k, split(value, k->multi))) add_guessed_strings(ipp, group, name, {value});
+  } else if (has_capital(name)) {
+    add_guessed_strings(ipp, group, name, {value});  // a PPD option: the choice as it is
+  } else {
+    add_guessed(ipp, group, name, split(value, true));
+  }
+}
+
+}  // namespace
+
+// Groups must rise through a request, so the options go in one pass per
+// group (operation, job, printer), each keeping the order of the options.
 void vornEncodeOptions(ipp_t* ipp, const vorn_options_t& options) {
   if (!ipp) return;
-  for (const auto& o : options) {
-    std::string_view name = o.name, value = o.value;
-    if (name.empty() || name.size() > kMaxName) continue;  // not an attribute name
-
-    const known_t* k = find_known(name);
-    ipp_tag_t group = k ? k->group : IPP_TAG_JOB;
-    if (k) name = k->name;
-
-    if (value.empty()) {
-      // A bare switch such as "raw": booleans take it as true, names and
-      // texts as an empty string, everything else has no value.
-      if (k && (k->kind == K_BOOLEAN || k->kind == K_NAME || k->kind == K_TEXT)) {
-        add_known(ipp, *k, {value});
-      } else {
-        ippAddOutOfBand(ipp, group, IPP_TAG_NOVALUE, name);
-      }
-      continue;
-    }
-
-    if (k) {
-      if (!add_known(ipp, *k, split(value, k->multi))) add_guessed_strings(ipp, group, name, {value});
-    } else if (has_capital(name)) {
-      add_guessed_strings(ipp, group, name, {value});  // a PPD option: the choice as it is
-    } else {
-      add_guessed(ipp, group, name, split(value, true));
+  for (ipp_tag_t pass : {IPP_TAG_OPERATION, IPP_TAG_JOB, IPP_TAG_PRINTER}) {
+    for (const auto& o : options) {
+      if (o.name.empty() || o.name.size() > kMaxName) continue;  // not an attribute name
+      const known_t* k = find_known(o.name);
+      if ((k ? k->group : IPP_TAG_JOB) == pass) encode_option(ipp, o, k);
     }
   }
 }

@@ -281,10 +281,15 @@ TEST(EncodeOptions, ValueKinds) {
   for (const auto& c : cases) EXPECT_EQ(encode(c.options), c.expected) << c.options;
 }
 
-TEST(EncodeOptions, KeepsOrderAndCountsOneAttributePerOption) {
-  EXPECT_EQ(encode("copies=1 PageSize=A4 document-format=text/plain job-sheets=none"),
-            "job integer copies=1\njob keyword PageSize=A4\n"
-            "op mimeMediaType document-format=text/plain\njob nameWithoutLanguage job-sheets=none");
+// Groups rise through the message whatever the order of the options (the
+// scheduler refuses a request whose groups go back), and within a group the
+// options keep their order.
+TEST(EncodeOptions, GroupsRiseAndOrderIsKeptWithinAGroup) {
+  EXPECT_EQ(encode("copies=1 PageSize=A4 document-format=text/plain job-sheets=none "
+                   "printer-info=Lab compression=none"),
+            "op mimeMediaType document-format=text/plain\nop keyword compression=none\n"
+            "job integer copies=1\njob keyword PageSize=A4\njob nameWithoutLanguage job-sheets=none\n"
+            "printer textWithoutLanguage printer-info=Lab");
 }
 
 TEST(EncodeOptions, Limits) {
