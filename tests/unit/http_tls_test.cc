@@ -6,6 +6,7 @@
 #include "vorn/http.h"
 
 #include "../fixtures/http/loopback.h"
+#include "../fixtures/http/tls_context.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -25,34 +26,8 @@ struct Closer {
 };
 using Conn = std::unique_ptr<http_t, Closer>;
 
-struct CtxFree {
-  void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
-};
-using Ctx = std::unique_ptr<SSL_CTX, CtxFree>;
-
-// A server context with a new EC key and a self-signed certificate for
-// "localhost", valid for one day.
-Ctx make_server_context() {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  X509* cert = X509_new();
-  Ctx ctx(SSL_CTX_new(TLS_server_method()));
-  bool ok = key && cert && ctx;
-  if (ok) {
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -60);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
-    X509_set_pubkey(cert, key);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1,
-                               -1, 0);
-    X509_set_issuer_name(cert, name);
-    ok = X509_sign(cert, key, EVP_sha256()) > 0 && SSL_CTX_use_certificate(ctx.get(), cert) == 1 &&
-         SSL_CTX_use_PrivateKey(ctx.get(), key) == 1;
-  }
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  return ok ? std::move(ctx) : Ctx();
-}
+using testtls::Ctx;
+using testtls::make_server_context;
 
 http_status_t read_headers(http_t* http) {
   http_status_t st = HTTP_CONTINUE;
