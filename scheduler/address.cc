@@ -202,3 +202,11 @@ mask_kind parse_address_mask(std::string_view text, std::string& name, uint32_t&
   address &= mask;
   return mask_kind::address;
 }
+
+bool sock_addr_is_loopback(const sock_addr_t& a) {
+  if (a.addr.sa_family == AF_INET) return ntohl(a.ipv4.sin_addr.s_addr) == INADDR_LOOPBACK;
+  if (a.addr.sa_family != AF_INET6) return false;
+  if (IN6_IS_ADDR_LOOPBACK(&a.ipv6.sin6_addr)) return true;
+  static const uint8_t mapped[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1};
+  return std::memcmp(&a.ipv6.sin6_addr, mapped, sizeof(mapped)) == 0;
+}

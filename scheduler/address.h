@@ -16,6 +16,8 @@ socklen_t sock_addr_length(const sock_addr_t& a);
 int sock_addr_port(const sock_addr_t& a);
 // IPv4 address in host byte order (0 for IPv6).
 uint32_t sock_addr_ipv4(const sock_addr_t& a);
+// The address is this host's loopback (IPv4, IPv6, or IPv4 mapped into IPv6).
+bool sock_addr_is_loopback(const sock_addr_t& a);
 // Numeric text of the address without the port: "127.0.0.1", "::1".
 std::string sock_addr_text(const sock_addr_t& a);
 // "%x:%d" for IPv4 (address in host order), "[%s]:%d" for IPv6: the form of

@@ -1,15 +1,20 @@
+// The client table: accepting, encrypting and closing connections.
 #include "scheduler/client.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "scheduler/client-private.h"
 #include "scheduler/conf.h"
 #include "scheduler/fdset.h"
 #include "scheduler/listen.h"
@@ -49,17 +54,72 @@ bool is_own_address(const http_addr_t& a) {
   return std::memcmp(&a.ipv6.sin6_addr, &OwnAddress.ipv6.sin6_addr, sizeof(in6_addr)) == 0;
 }
 
-void set_host_name(client_t* con) {
-  // Reverse lookups (HostNameLookups on/double) belong to the HTTP service;
-  // until then the numeric address set by httpInitServer stays.
-  if (is_loopback(con->http.hostaddr))
-    vorn::strlcpy(con->http.hostname, "localhost", sizeof(con->http.hostname));
-  else if (is_own_address(con->http.hostaddr))
-    vorn::strlcpy(con->http.hostname, ServerName, sizeof(con->http.hostname));
+// Whether `h` lists the peer's address.
+bool lists_address(const hostent* h, const http_addr_t& a) {
+  if (!h || h->h_addrtype != a.addr.sa_family) return false;
+  const void* mine = a.addr.sa_family == AF_INET ? static_cast<const void*>(&a.ipv4.sin_addr)
+                                                 : static_cast<const void*>(&a.ipv6.sin6_addr);
+  size_t length = a.addr.sa_family == AF_INET ? sizeof(in_addr) : sizeof(in6_addr);
+  if (size_t(h->h_length) != length) return false;
+  for (char** p = h->h_addr_list; p && *p; p++)
+    if (std::memcmp(*p, mine, length) == 0) return true;
+  return false;
 }
 
-// One step of a pending handshake: 1 while it goes on or once it completed,
-// 0 when it failed.
+// Names the peer: "localhost", ServerName for our own address, else with
+// HostNameLookups the reverse name, else the numeric address. False when
+// double lookups refuse the connection (the reverse name is missing or does
+// not resolve back to the peer).
+bool set_host_name(client_t* con) {
+  http_t& http = con->http;
+  if (is_loopback(http.hostaddr)) {
+    vorn::strlcpy(http.hostname, "localhost", sizeof(http.hostname));
+    return true;
+  }
+  if (is_own_address(http.hostaddr)) {
+    vorn::strlcpy(http.hostname, ServerName, sizeof(http.hostname));
+    return true;
+  }
+  if (HostNameLookups == HOSTNAME_OFF) return true;
+  char name[HTTP_MAX_HOST];
+  socklen_t length = http.hostaddr.addr.sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (::getnameinfo(&http.hostaddr.addr, length, name, sizeof(name), nullptr, 0, NI_NAMEREQD) != 0) {
+    if (HostNameLookups == HOSTNAME_DOUBLE) {
+      LogDiagnostic(L_WARN, "Name lookup failed - connection from %s closed!", http.hostname);
+      return false;
+    }
+    return true;  // the numeric address stays
+  }
+  vorn::strlcpy(http.hostname, name, sizeof(http.hostname));
+  if (HostNameLookups == HOSTNAME_DOUBLE && !lists_address(httpGetHostByName(name), http.hostaddr)) {
+    LogDiagnostic(L_WARN, "IP lookup failed - connection from %s closed!", http.hostname);
+    return false;
+  }
+  return true;
+}
+
+void shutdown_tls(client_t* con) {
+  if (con->handshake) {  // never completed: nothing to shut down
+    SSL_free(con->handshake);
+    con->handshake = nullptr;
+  }
+  if (!con->http.tls) return;
+  ERR_clear_error();
+  int r = SSL_shutdown(con->http.tls);
+  if (r < 0) {
+    LogDiagnostic(L_ERROR, "CloseClient: Fatal error during SSL shutdown!");
+    ERR_clear_error();
+  } else if (r == 1) {
+    LogDiagnostic(L_INFO, "CloseClient: SSL shutdown successful!");
+  } else {
+    LogTLSErrors(L_ERROR, "CloseClient");
+  }
+  SSL_free(con->http.tls);
+  con->http.tls = nullptr;
+}
+
+}  // namespace
+
 int continue_handshake(client_t* con) {
   ERR_clear_error();
   int r = SSL_accept(con->handshake);
@@ -87,28 +147,6 @@ int continue_handshake(client_t* con) {
   }
 }
 
-void shutdown_tls(client_t* con) {
-  if (con->handshake) {  // never completed: nothing to shut down
-    SSL_free(con->handshake);
-    con->handshake = nullptr;
-  }
-  if (!con->http.tls) return;
-  ERR_clear_error();
-  int r = SSL_shutdown(con->http.tls);
-  if (r < 0) {
-    LogDiagnostic(L_ERROR, "CloseClient: Fatal error during SSL shutdown!");
-    ERR_clear_error();
-  } else if (r == 1) {
-    LogDiagnostic(L_INFO, "CloseClient: SSL shutdown successful!");
-  } else {
-    LogTLSErrors(L_ERROR, "CloseClient");
-  }
-  SSL_free(con->http.tls);
-  con->http.tls = nullptr;
-}
-
-}  // namespace
-
 void AllocateClients(int max_clients) {
   FreeClients();
   Clients.reserve(size_t(max_clients > 0 ? max_clients : 0));
@@ -116,6 +154,8 @@ void AllocateClients(int max_clients) {
 
 void FreeClients() {
   CloseAllClients();
+  // The type database is reloaded while the clients are gone.
+  ForgetFileTypes();
   Clients.clear();
   Clients.shrink_to_fit();
 }
@@ -165,7 +205,10 @@ void AcceptClient(listener_t* lis) {
     return;
   }
 
-  set_host_name(con.get());
+  if (!set_host_name(con.get())) {
+    httpCloseSocket(&con->http);
+    return;
+  }
   LogDiagnostic(L_DEBUG, "AcceptClient() %d from %s:%d.", fd, con->http.hostname, port);
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
@@ -190,6 +233,23 @@ void CloseClient(client_t* con) {
   InputSet.clear(fd);
   OutputSet.clear(fd);
   httpCloseSocket(&con->http);
+
+  if (con->cgi_pid > 0) {
+    // An abandoned CGI program is of no more use.
+    ::kill(con->cgi_pid, SIGKILL);
+    ::waitpid(con->cgi_pid, nullptr, WNOHANG);
+    con->cgi_pid = 0;
+  }
+  if (con->file) {
+    int file = con->file.get();
+    LogDiagnostic(L_DEBUG2, "CloseClient: %d Closing data file %d.", fd, file);
+    LogDiagnostic(L_DEBUG2, "CloseClient: %d Removing fd %d from InputSet.", fd, file);
+    InputSet.clear(file);
+    con->file.reset();
+  }
+  // A request file still named here belongs to a request that never
+  // completed (a finished one is removed or taken over by then).
+  remove_request_file(con);
 
   // While a reload waits for the clients to go, listening stays paused.
   bool was_full = int(Clients.size()) >= MaxClients;
@@ -224,49 +284,8 @@ int EncryptClient(client_t* con) {
   return continue_handshake(con);
 }
 
-int ReadClient(client_t* con) {
-  if (con->handshake) {
-    if (continue_handshake(con)) return 1;
-    CloseClient(con);
-    return 0;
-  }
-  // Request reading arrives with the HTTP service. Until then what the peer
-  // sends is read and dropped, so that a readable socket does not keep the
-  // loop spinning and a peer that closed is noticed.
-  char buf[2048];
-  if (con->http.tls) {
-    ERR_clear_error();
-    int n = SSL_read(con->http.tls, buf, sizeof(buf));
-    if (n > 0) {
-      con->http.activity = ::time(nullptr);
-      return 1;
-    }
-    int e = SSL_get_error(con->http.tls, n);
-    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return 1;
-    ERR_clear_error();
-  } else {
-    ssize_t n = ::recv(con->http.fd, buf, sizeof(buf), 0);
-    if (n > 0) {
-      con->http.activity = ::time(nullptr);
-      return 1;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 1;
-  }
-  CloseClient(con);
-  return 0;
-}
-
-int WriteClient(client_t* con) {
-  if (con->handshake) {
-    if (continue_handshake(con)) return 1;
-    CloseClient(con);
-    return 0;
-  }
-  // Nothing is written before the HTTP service sends responses.
-  OutputSet.clear(con->http.fd);
-  return 1;
-}
-
 bool ClientHasBufferedInput(const client_t* con) {
+  if (con->input_stalled || con->handshake) return false;
+  if (con->http.state == HTTP_GET_SEND || con->http.state == HTTP_POST_SEND) return false;
   return con->http.used > 0 || (con->http.tls && SSL_pending(con->http.tls) > 0);
 }

@@ -1,6 +1,7 @@
 #include "scheduler/loop.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,8 +39,8 @@ void dump_state() {
   dump_set("InputSet =", InputSet);
   dump_set("OutputSet =", OutputSet);
   for (size_t i = 0; i < Clients.size(); i++)
-    LogDiagnostic(L_EMERG, "Clients[%d] = %d, file = %d, state = %d", int(i), Clients[i]->http.fd, 0,
-                  int(Clients[i]->http.state));
+    LogDiagnostic(L_EMERG, "Clients[%d] = %d, file = %d, state = %d", int(i), Clients[i]->http.fd,
+                  Clients[i]->file ? Clients[i]->file.get() : 0, int(Clients[i]->http.state));
   for (size_t i = 0; i < Listeners.size(); i++)
     LogDiagnostic(L_EMERG, "Listeners[%d] = %d", int(i), Listeners[i].fd.get());
   LogDiagnostic(L_EMERG, "BrowseSocket = %d", BrowseSocket);
@@ -62,13 +63,21 @@ int stop_on_signal(const char* name) {
   return 0;
 }
 
+// Whether a client between requests has already sent (part of) the next
+// one: such a client is served before the reload, not dropped with it.
+bool has_pending_input(const client_t* con) {
+  if (ClientHasBufferedInput(con)) return true;
+  pollfd p{con->http.fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
 // Drains the clients for a pending reload and reloads once none is left.
 // Returns false when the reload failed.
 bool handle_reload() {
   if (!Clients.empty()) {
     for (size_t i = 0; i < Clients.size();) {
       client_t* con = Clients[i].get();
-      if (con->http.state == HTTP_WAITING) {
+      if (con->http.state == HTTP_WAITING && !has_pending_input(con)) {
         CloseClient(con);
         continue;
       }
@@ -95,9 +104,8 @@ void service_clients(time_t now) {
     } else if (WorkOutput.isset(fd)) {
       if (!WriteClient(con)) continue;
     }
-    // A client with a CGI program running is never closed for inactivity
-    // (HTTP service).
-    if (now - con->http.activity > Timeout) {
+    // A client with a CGI program running is never closed for inactivity.
+    if (con->cgi_pid == 0 && now - con->http.activity > Timeout) {
       LogDiagnostic(L_DEBUG, "Closing client %d after %d seconds of inactivity...", fd, Timeout);
       CloseClient(con);
       continue;

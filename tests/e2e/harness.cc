@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
+#include <strings.h>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -85,6 +86,110 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
 }
 
 const char* VorndPath() { return VORND_PATH; }
+
+std::string SourceDir() {
+  // This file is compiled by its absolute path: tests/e2e/harness.cc.
+  std::filesystem::path p(__FILE__);
+  return p.parent_path().parent_path().parent_path().string();
+}
+
+std::string FindProgram(std::string_view name) {
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!dirs.empty()) {
+    size_t colon = dirs.find(':');
+    std::string candidate = std::string(dirs.substr(0, colon)) + "/" + std::string(name);
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (colon == std::string_view::npos) break;
+    dirs.remove_prefix(colon + 1);
+  }
+  return "";
+}
+
+bool SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(size_t(n));
+  }
+  return true;
+}
+
+std::string RawHttp::Response::Header(std::string_view name) const {
+  size_t pos = head.find("\r\n");
+  while (pos != std::string::npos && pos + 2 < head.size()) {
+    size_t start = pos + 2, end = head.find("\r\n", start);
+    std::string_view line(head.data() + start, (end == std::string::npos ? head.size() : end) - start);
+    size_t colon = line.find(':');
+    if (colon == name.size() && strncasecmp(line.data(), name.data(), name.size()) == 0) {
+      std::string_view value = line.substr(colon + 1);
+      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+      return std::string(value);
+    }
+    pos = end;
+  }
+  return "";
+}
+
+RawHttp::RawHttp(int port) : fd_(ConnectTo(port)) {}
+
+RawHttp::~RawHttp() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RawHttp::Fill(Clock::time_point deadline) {
+  if (eof_ || fd_ < 0) return false;
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  int r = ::poll(&p, 1, int(left));
+  if (r <= 0) return r < 0 && errno == EINTR ? Fill(deadline) : false;
+  char buf[16384];
+  ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
+  if (n <= 0) {
+    if (n < 0 && errno == EINTR) return Fill(deadline);
+    eof_ = true;
+    return false;
+  }
+  buffer_.append(buf, size_t(n));
+  return true;
+}
+
+RawHttp::Response RawHttp::Read(milliseconds timeout, bool head_request) {
+  Response r;
+  auto deadline = Clock::now() + timeout;
+  size_t end;
+  while ((end = buffer_.find("\r\n\r\n")) == std::string::npos) {
+    if (!Fill(deadline)) {
+      r.closed = eof_;
+      return r;
+    }
+  }
+  r.head = buffer_.substr(0, end + 2);
+  buffer_.erase(0, end + 4);
+  if (r.head.size() >= 12 && r.head.compare(0, 5, "HTTP/") == 0) r.status = std::atoi(r.head.c_str() + 9);
+  std::string length = r.Header("Content-Length");
+  bool no_body = head_request || r.status < 200 || r.status == 204 || r.status == 304;
+  if (!no_body && !length.empty()) {
+    size_t want = size_t(std::stoull(length));
+    while (buffer_.size() < want && Fill(deadline)) {
+    }
+    r.body = buffer_.substr(0, want);
+    buffer_.erase(0, r.body.size());
+  } else if (!no_body) {
+    while (Fill(deadline)) {
+    }
+    r.body.swap(buffer_);
+  }
+  r.closed = eof_;
+  return r;
+}
+
+RawHttp::Response RawHttp::Exchange(std::string_view request, milliseconds timeout, bool head_request) {
+  if (!Send(request)) return Response{};
+  return Read(timeout, head_request);
+}
 
 bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
@@ -262,6 +367,13 @@ std::string ServerRoot::BaseConfig(bool listen) const {
 
 void ServerRoot::WriteConfig(std::string_view extra, bool listen) const {
   WriteFile(conf_path(), BaseConfig(listen) + std::string(extra));
+}
+
+bool ServerRoot::InstallDataFile(std::string_view name) const {
+  std::error_code ec;
+  std::filesystem::copy_file(SourceDir() + "/data/" + std::string(name), file(name),
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  return !ec;
 }
 
 bool ServerRoot::WaitForLog(std::string_view text, milliseconds timeout) const {

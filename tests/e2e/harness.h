@@ -38,6 +38,50 @@ int ConnectTo(int port);
 // Whether the peer of `fd` closed the connection within `timeout`.
 bool PeerClosed(int fd, milliseconds timeout);
 
+// The top of the source tree (where data/ and tests/ are).
+std::string SourceDir();
+
+// The path of a program found in PATH, or "" when there is none.
+std::string FindProgram(std::string_view name);
+
+// Writes all of `data` to the socket; false on failure.
+bool SendAll(int fd, std::string_view data);
+
+// A plain HTTP/1.x client over one socket, for tests that send exact bytes.
+// Responses are read with their Content-Length (none for HEAD, 1xx, 204 and
+// 304; until the close when there is no length).
+class RawHttp {
+ public:
+  struct Response {
+    int status = 0;        // 0 when no complete status line arrived
+    std::string head;      // status line and header lines, as received
+    std::string body;
+    bool closed = false;   // the server closed the connection after it
+    // The value of header `name` (case-insensitive), "" when absent.
+    std::string Header(std::string_view name) const;
+  };
+
+  explicit RawHttp(int port);  // connects to 127.0.0.1:port
+  ~RawHttp();
+  RawHttp(const RawHttp&) = delete;
+  RawHttp& operator=(const RawHttp&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  bool Send(std::string_view bytes) { return SendAll(fd_, bytes); }
+  // Reads the next response; `head_request` when it answers a HEAD.
+  Response Read(milliseconds timeout = 10s, bool head_request = false);
+  // Send then Read.
+  Response Exchange(std::string_view request, milliseconds timeout = 10s, bool head_request = false);
+
+ private:
+  // Reads more into buffer_; false on close, error or timeout.
+  bool Fill(std::chrono::steady_clock::time_point deadline);
+  int fd_ = -1;
+  std::string buffer_;
+  bool eof_ = false;
+};
+
 // The processes whose parent is `parent`.
 std::vector<pid_t> ChildrenOf(pid_t parent);
 
@@ -74,6 +118,11 @@ class ServerRoot {
   void WriteConfig(std::string_view extra = "", bool listen = true) const;
 
   std::string ErrorLog() const { return ReadFile(file("logs/error_log")); }
+  std::string AccessLog() const { return ReadFile(file("logs/access_log")); }
+
+  // Copies a file shipped in the source tree's data/ folder (vorn.types,
+  // vorn.convs) into the server root, where a full reload reads it.
+  bool InstallDataFile(std::string_view name) const;
 
   // Waits until the error log contains `text`.
   bool WaitForLog(std::string_view text, milliseconds timeout = 10s) const;

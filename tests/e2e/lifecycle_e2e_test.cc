@@ -63,6 +63,35 @@ TEST(Lifecycle, SighupWithAChangedListenMovesTheListener) {
   EXPECT_TRUE(exited_zero(vornd.Stop()));
 }
 
+// A request in flight when SIGHUP arrives is answered before the reload, and
+// the listener moves once it is.
+TEST(Lifecycle, SighupAnswersARequestInFlightBeforeMovingTheListener) {
+  ServerRoot root;
+  root.WriteConfig();
+  ASSERT_TRUE(WriteFile(root.file("doc/page.txt"), "still here\n"));
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+
+  RawHttp client(root.port());
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.Send("GET /page.txt HTTP/1.1\r\nHost: localhost\r\n"));  // headers not done
+
+  int new_port = FreePort();
+  root.WriteConfig("Listen 127.0.0.1:" + std::to_string(new_port) + "\n", false);
+  ASSERT_EQ(vornd.Signal(SIGHUP), 0);
+  // The reload waits for this client: the new port does not open yet.
+  EXPECT_FALSE(WaitUntil([&] { return CanConnect(new_port); }, 500ms));
+
+  RawHttp::Response r = client.Exchange("\r\n");
+  EXPECT_EQ(r.status, 200) << r.head;
+  EXPECT_EQ(r.body, "still here\n");
+  EXPECT_TRUE(r.closed || PeerClosed(client.fd(), 5s)) << "closed after the answer for the reload";
+
+  EXPECT_TRUE(WaitUntil([&] { return CanConnect(new_port); }, 10s));
+  EXPECT_FALSE(CanConnect(root.port()));
+  EXPECT_TRUE(exited_zero(vornd.Stop()));
+}
+
 TEST(Lifecycle, ReloadWithAnUnreadableConfigurationEndsTheScheduler) {
   ServerRoot root;
   root.WriteConfig();
