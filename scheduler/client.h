@@ -30,10 +30,6 @@ struct location_t;
 struct TypeRecord;
 
 // Owners of the libvorn objects a client holds.
-struct ipp_deleter {
-  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-using ipp_ptr = std::unique_ptr<ipp_t, ipp_deleter>;
 struct lang_deleter {
   void operator()(vorn_lang_t* lang) const { vornLangFree(lang); }
 };

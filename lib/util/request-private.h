@@ -14,11 +14,6 @@
 
 namespace vorn::request {
 
-struct ipp_free {
-  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
-};
-// An owned message.
-using ipp_ptr = std::unique_ptr<ipp_t, ipp_free>;
 
 // Sets this thread's vornLastError.
 void set_last_error(ipp_status_t status);

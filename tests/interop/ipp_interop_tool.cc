@@ -22,7 +22,6 @@
 
 namespace {
 
-using ipp_ptr = std::unique_ptr<ipp_t, ipp_delete_t>;
 
 std::string escape(const std::string& s) {
   std::string out;

@@ -17,7 +17,6 @@
 
 namespace {
 
-using ipp_ptr = std::unique_ptr<ipp_t, ipp_delete_t>;
 
 // A byte source over a string. `chunks` cycles through the sizes each call
 // may return; a 0 there makes that call report "nothing for now".

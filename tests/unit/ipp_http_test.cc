@@ -22,10 +22,7 @@ struct Closer {
   void operator()(http_t* h) const { httpClose(h); }
 };
 using Conn = std::unique_ptr<http_t, Closer>;
-struct IppFree {
-  void operator()(ipp_t* i) const { ippDelete(i); }
-};
-using Ipp = std::unique_ptr<ipp_t, IppFree>;
+using Ipp = ipp_ptr;
 
 ssize_t to_string(void* ctx, uint8_t* buf, size_t len) {
   static_cast<std::string*>(ctx)->append(reinterpret_cast<char*>(buf), len);

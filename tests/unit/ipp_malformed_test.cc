@@ -10,7 +10,6 @@
 
 namespace {
 
-using ipp_ptr = std::unique_ptr<ipp_t, ipp_delete_t>;
 
 std::string be16(size_t v) { return {char(v >> 8), char(v & 0xFF)}; }
 

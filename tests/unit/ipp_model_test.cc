@@ -9,7 +9,6 @@
 
 namespace {
 
-using ipp_ptr = std::unique_ptr<ipp_t, ipp_delete_t>;
 
 std::string names(const ipp_t* ipp) {
   std::string s;

@@ -179,10 +179,12 @@ struct ipp_range_t {
   int upper = 0;
 };
 
-// Frees a collection value's message.
+// Frees a message (ippDelete): the deleter of collection values and of
+// every owned message.
 struct ipp_delete_t {
   void operator()(ipp_t* ipp) const;
 };
+using ipp_ptr = std::unique_ptr<ipp_t, ipp_delete_t>;
 
 // One value; the attribute's value tag says which field holds it.
 struct ipp_value_t {
