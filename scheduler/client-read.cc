@@ -12,6 +12,7 @@
 #include "scheduler/conf.h"
 #include "scheduler/fdset.h"
 #include "scheduler/log.h"
+#include "scheduler/printers.h"
 #include "scheduler/tls.h"
 #include "scheduler/types.h"
 #include "vorn/strings.h"
@@ -114,13 +115,20 @@ bool bad_conf_resource(const std::string& resource) {
   return name.empty() || name.find('/') != std::string_view::npos;
 }
 
-// "/printers/NAME.ppd" names the PPD file of printer NAME, "/ppd/NAME.ppd".
+// "/printers/NAME.ppd" names the PPD file of printer NAME: the resource
+// becomes "/ppd/NAME.ppd" with the printer's own spelling of the name.
 // Returns false when the resource is such a request for a printer that does
-// not exist. The printer registry is not part of the scheduler yet, so no
-// printer exists and every such request is answered 404.
+// not exist.
 bool rewrite_ppd_resource(client_t* con) {
   const std::string& r = con->resource;
-  return !(r.starts_with("/printers/") && r.ends_with(".ppd"));
+  constexpr std::string_view prefix = "/printers/", suffix = ".ppd";
+  if (!(r.starts_with(prefix) && r.ends_with(suffix) && r.size() > prefix.size() + suffix.size()))
+    return true;
+  std::string_view name = std::string_view(r).substr(prefix.size(), r.size() - prefix.size() - suffix.size());
+  printer_t* p = LookupPrinter(name);
+  if (!p) return false;
+  con->resource = "/ppd/" + p->name + ".ppd";
+  return true;
 }
 
 // Detected type of a file as "super/type", "text/plain" when unknown.

@@ -13,10 +13,12 @@
 #include "scheduler/client.h"
 #include "scheduler/conf_internal.h"
 #include "scheduler/fdset.h"
+#include "scheduler/job.h"
 #include "scheduler/listen.h"
 #include "scheduler/location.h"
 #include "scheduler/log.h"
 #include "scheduler/loop.h"
+#include "scheduler/printers.h"
 #include "scheduler/server.h"
 #include "scheduler/types.h"
 #include "vorn/strings.h"
@@ -118,9 +120,10 @@ void set_ownership() {
 // Everything a full reload throws away, in this order, as the subsystems
 // holding it arrive.
 void UnloadSchedulerState() {
-  // DiscardAllJobs();                      job queue
+  DiscardAllJobs();                      // job queue
   // RemoveAllClasses();                    classes
-  // RemoveAllPrinters(); DefaultPrinter = nullptr;   printer registry
+  RemoveAllPrinters();                   // printer registry
+  DefaultPrinter = nullptr;
   // the device list                        device discovery
   // the driver catalogue                   driver catalogue
   FreeTypeDatabase(std::move(TypeDB));
@@ -142,11 +145,11 @@ void LoadSchedulerState() {
   }
   if (!have_octet) SupportedFormats.push_back("application/octet-stream");
   // LoadBanners(DataDir + "/banners");    banners
-  // LoadAllPrinters();                     printer registry
+  LoadAllPrinters();                     // printer registry
   // LoadAllClasses();                      classes
   // LoadDevices(ServerBin + "/backend");   device discovery
   // LoadPPDs(DataDir + "/model");          driver catalogue
-  // LoadAllJobs();                         job queue
+  LoadAllJobs();                         // job queue
 }
 
 }  // namespace

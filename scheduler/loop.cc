@@ -13,6 +13,7 @@
 #include "scheduler/client.h"
 #include "scheduler/conf.h"
 #include "scheduler/fdset.h"
+#include "scheduler/job.h"
 #include "scheduler/listen.h"
 #include "scheduler/log.h"
 #include "scheduler/server.h"
@@ -21,6 +22,7 @@
 
 std::string ConfigPath = VORN_DEFAULT_SERVERROOT "/vornd.conf";
 int ReloadPending = 0;
+time_t JobCheckTime = 0;
 std::string TZ;
 
 namespace {
@@ -44,7 +46,7 @@ void dump_state() {
   for (size_t i = 0; i < Listeners.size(); i++)
     LogDiagnostic(L_EMERG, "Listeners[%d] = %d", int(i), Listeners[i].fd.get());
   LogDiagnostic(L_EMERG, "BrowseSocket = %d", BrowseSocket);
-  // One "Jobs[%d] = %d" line per job (job id, status pipe) with the job queue.
+  for (const job_t* j = Jobs; j; j = j->next) LogDiagnostic(L_EMERG, "Jobs[%d] = %d", j->id, j->pipe.get());
 }
 
 // The end after a failed select() or reload.
@@ -71,9 +73,24 @@ bool has_pending_input(const client_t* con) {
   return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
+// Takes in the connections already waiting in the listeners' backlogs: the
+// reload closes the listeners, which would reset them with their requests.
+void accept_backlog() {
+  for (listener_t& lis : Listeners) {
+    for (int i = 0; lis.fd && i < MaxClients; i++) {
+      pollfd p{lis.fd.get(), POLLIN, 0};
+      if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) break;
+      size_t before = Clients.size();
+      AcceptClient(&lis);
+      if (Clients.size() == before) break;  // refused, or the table is full
+    }
+  }
+}
+
 // Drains the clients for a pending reload and reloads once none is left.
 // Returns false when the reload failed.
 bool handle_reload() {
+  if (!ListeningPaused()) accept_backlog();
   if (!Clients.empty()) {
     for (size_t i = 0; i < Clients.size();) {
       client_t* con = Clients[i].get();
@@ -172,8 +189,11 @@ int RunMainLoop() {
     // UpdateSLPBrowse() when the SLP refresh is due, then SendBrowseList()
     // (browsing and polling).
 
-    // RunPendingJobs() when 10 seconds have passed since the last check (job
-    // queue).
+    // Timed holds are released and idle printers given work every 10 seconds.
+    if (now - JobCheckTime >= 10) {
+      RunPendingJobs();
+      JobCheckTime = now;
+    }
 
     // With a non-zero RootCertDuration, renew the root certificate after that
     // many seconds: DeleteCert(0), AddCert(0, "root") (local certificates).

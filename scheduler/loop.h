@@ -1,6 +1,7 @@
 // The scheduler's main loop and the process-wide state of start-up.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // Path of vornd.conf (absolute); default VORN_DEFAULT_SERVERROOT "/vornd.conf".
@@ -10,6 +11,9 @@ extern std::string ConfigPath;
 // file other than vornd.conf replaced over HTTP); 2: reload of vornd.conf
 // only. Reset to 0 by ReadConfiguration.
 extern int ReloadPending;
+
+// When RunPendingJobs last ran from the loop.
+extern time_t JobCheckTime;
 
 // "TZ=" and the TZ environment variable, or "" when it is not set; passed on
 // to child processes.

@@ -8,6 +8,7 @@
 #include "scheduler/conf.h"
 #include "scheduler/daemon.h"
 #include "scheduler/fdset.h"
+#include "scheduler/job.h"
 #include "scheduler/loop.h"
 #include "scheduler/signals.h"
 
@@ -43,7 +44,8 @@ int main(int argc, char* argv[]) {
   DaemonReady();
   if (RunAsUser && !DropPrivileges()) return 1;
 
-  // RunPendingJobs() once, remembering the time of this check (job queue).
+  RunPendingJobs();
+  JobCheckTime = time(nullptr);
 
   return RunMainLoop();
 }

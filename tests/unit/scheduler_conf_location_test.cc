@@ -160,20 +160,20 @@ TEST_F(ConfTest, AuthClassSystemNamesTheSystemGroups) {
 
 TEST_F(ConfTest, BadLocationLinesAreReported) {
   const std::pair<const char*, std::pair<char, std::string>> cases[] = {
-      {"Encryption always", {'E', "Encryption value \"always\" on line 10 is invalid in this context. "
+      {"Encryption always", {'E', "Encryption value \"always\" on line 11 is invalid in this context. "
                                   "Using \"required\" instead."}},
-      {"Encryption sometimes", {'E', "Unknown Encryption value sometimes on line 10."}},
-      {"Order random", {'E', "Unknown Order value random on line 10."}},
-      {"Allow 10.0.0.0/255.0", {'E', "Bad netmask value 10.0.0.0/255.0 on line 10."}},
-      {"Deny 300.1.1.1", {'E', "Bad netmask value 300.1.1.1 on line 10."}},
-      {"AuthType kerberos", {'W', "Unknown authorization type kerberos on line 10."}},
-      {"AuthClass admins", {'W', "Unknown authorization class admins on line 10."}},
-      {"Require someone alice", {'W', "Unknown Require type someone on line 10."}},
-      {"Satisfy some", {'W', "Unknown Satisfy value some on line 10."}},
-      {"<Limit GET get BREW>", {'W', "Unknown request type get on line 10!"}},
-      {"MaxCopies 4", {'E', "Unknown Location directive MaxCopies on line 10."}},
+      {"Encryption sometimes", {'E', "Unknown Encryption value sometimes on line 11."}},
+      {"Order random", {'E', "Unknown Order value random on line 11."}},
+      {"Allow 10.0.0.0/255.0", {'E', "Bad netmask value 10.0.0.0/255.0 on line 11."}},
+      {"Deny 300.1.1.1", {'E', "Bad netmask value 300.1.1.1 on line 11."}},
+      {"AuthType kerberos", {'W', "Unknown authorization type kerberos on line 11."}},
+      {"AuthClass admins", {'W', "Unknown authorization class admins on line 11."}},
+      {"Require someone alice", {'W', "Unknown Require type someone on line 11."}},
+      {"Satisfy some", {'W', "Unknown Satisfy value some on line 11."}},
+      {"<Limit GET get BREW>", {'W', "Unknown request type get on line 11!"}},
+      {"MaxCopies 4", {'E', "Unknown Location directive MaxCopies on line 11."}},
   };
-  ASSERT_EQ(Line(2), 10);
+  ASSERT_EQ(Line(2), 11);
   for (const auto& [line, expected] : cases) {
     SCOPED_TRACE(line);
     ASSERT_TRUE(Read(std::string("<Location /x>\n") + line + "\n</Limit>\n</Location>\n"));

@@ -509,7 +509,7 @@ TEST_F(ConfTest, MessagesReachTheErrorLogTheFileNamesAtItsLevel) {
   // and its level; it still lands there, and the debug line does not.
   std::string other = root_ + "/logs/other_log";
   WriteRaw("ServerRoot " + root_ + "\nRequestRoot " + root_ + "/spool\nServerName localhost\n"
-           "NoSuchThing 1\nErrorLog " + other + "\nLogLevel warn\n");
+           "NoSuchThing 1\nErrorLog " + other + "\nLogLevel warn\nPrintcap " + root_ + "/printcap\n");
   ASSERT_TRUE(ReadConfiguration());
   StopServer();
   std::ifstream in(other);

@@ -1,0 +1,7 @@
+// State shared by the files of the printer registry; not used elsewhere.
+#pragma once
+
+// Set while LoadAllPrinters and RemoveAllPrinters run: the printcap file is
+// then written once at their end instead of once per printer added or
+// removed.
+extern bool PrintcapDeferred;
