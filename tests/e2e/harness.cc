@@ -376,6 +376,16 @@ bool ServerRoot::InstallDataFile(std::string_view name) const {
   return !ec;
 }
 
+std::string ServerRoot::MakeCertificate() const {
+  std::string openssl = FindProgram("openssl");
+  if (openssl.empty()) return "the openssl command is needed";
+  RunResult r = RunProgram({openssl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                            "-nodes", "-keyout", file("ssl/server.key"), "-out", file("ssl/server.crt"), "-days",
+                            "1", "-subj", "/CN=localhost"},
+                           60s);
+  return r.exit_status == 0 ? "" : "openssl req failed: " + r.err;
+}
+
 bool ServerRoot::WaitForLog(std::string_view text, milliseconds timeout) const {
   return WaitUntil([&] { return ErrorLog().find(text) != std::string::npos; }, timeout);
 }

@@ -124,6 +124,9 @@ class ServerRoot {
   // vorn.convs) into the server root, where a full reload reads it.
   bool InstallDataFile(std::string_view name) const;
 
+  // A self-signed certificate for "localhost" in ssl/server.crt and
+  // ssl/server.key (the openssl command); "" on success, else why not.
+  std::string MakeCertificate() const;
   // Waits until the error log contains `text`.
   bool WaitForLog(std::string_view text, milliseconds timeout = 10s) const;
 

@@ -40,11 +40,7 @@ class TlsListener : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!FileExists(kOpenSSL)) GTEST_SKIP() << "no openssl command";
-    RunResult r = RunProgram({kOpenSSL, "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", root_.file("ssl/server.key"),
-                              "-out", root_.file("ssl/server.crt"), "-days", "1", "-subj", "/CN=localhost"},
-                             60s);
-    ASSERT_EQ(r.exit_status, 0) << r.err;
+    ASSERT_EQ(root_.MakeCertificate(), "");
     ssl_port_ = FreePort();
     // Relative certificate paths are taken under ServerRoot.
     root_.WriteConfig("LogLevel debug\nServerCertificate ssl/server.crt\nServerKey ssl/server.key\n"
