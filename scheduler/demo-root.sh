@@ -36,6 +36,7 @@ LogLevel info
 ServerName localhost
 User $(id -un)
 Group $(id -gn)
+FileDevice Yes
 Listen 127.0.0.1:$port
 CONF
   cat > "$run/doc/index.html" <<'HTML'
@@ -47,8 +48,17 @@ CONF
 Its configuration, logs and spool are under <code>build/run/</code>.</p>
 </body></html>
 HTML
-  # A ready demo printer (printers.conf and its PPD under $run) is added
-  # here once the printer registry exists.
+  # A ready demo printer: a raw queue whose jobs land in a file under $run.
+  cat > "$run/printers.conf" <<PRINTERS
+# Printer configuration file written by make run
+<DefaultPrinter demo>
+Info Demo printer of make run
+Location build/run
+DeviceURI file:$run/demo-output.prn
+State Idle
+Accepting Yes
+</Printer>
+PRINTERS
   echo "make run: created the server root $run"
 fi
 
