@@ -16,6 +16,11 @@ int refuse(client_t* con, http_status_t code);
 // completed (con->handshake is then null), 0 when it failed.
 int continue_handshake(client_t* con);
 
+// ReadClient and WriteClient while a handshake is pending: one step of it,
+// then, once an upgrade completes, the answer to the request that asked for
+// it. Same result as ReadClient.
+int step_handshake(client_t* con);
+
 // Answers the request whose headers asked for the TLS upgrade, now that the
 // connection is encrypted. Same result as ReadClient.
 int answer_request(client_t* con);

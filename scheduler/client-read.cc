@@ -422,17 +422,19 @@ int answer_request(client_t* con) {
   }
 }
 
+int step_handshake(client_t* con) {
+  if (!continue_handshake(con)) {
+    CloseClient(con);
+    return 0;
+  }
+  if (con->handshake || !con->upgrading) return 1;
+  con->upgrading = false;
+  return answer_request(con);
+}
+
 int ReadClient(client_t* con) {
   con->input_stalled = false;
-  if (con->handshake) {
-    if (!continue_handshake(con)) {
-      CloseClient(con);
-      return 0;
-    }
-    if (con->handshake || !con->upgrading) return 1;
-    con->upgrading = false;
-    return answer_request(con);
-  }
+  if (con->handshake) return step_handshake(con);
 
   http_t& http = con->http;
   LogDiagnostic(L_DEBUG2, "ReadClient() %d, used=%d", http.fd, http.used);

@@ -169,15 +169,7 @@ int finish_response(client_t* con) {
 }
 
 int WriteClient(client_t* con) {
-  if (con->handshake) {
-    if (!continue_handshake(con)) {
-      CloseClient(con);
-      return 0;
-    }
-    if (con->handshake || !con->upgrading) return 1;
-    con->upgrading = false;
-    return answer_request(con);
-  }
+  if (con->handshake) return step_handshake(con);
 
   http_t& http = con->http;
   int fd = http.fd;

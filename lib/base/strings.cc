@@ -31,6 +31,16 @@ bool istarts_with(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
 }
 
+int parse_port(std::string_view s) {
+  if (s.empty() || s.size() > 5) return 0;
+  int port = 0;
+  for (char c : s) {
+    if (!isdigit(c)) return 0;
+    port = port * 10 + (c - '0');
+  }
+  return port <= 65535 ? port : 0;
+}
+
 std::string_view trim(std::string_view s) {
   while (!s.empty() && isspace(s.front())) s.remove_prefix(1);
   while (!s.empty() && isspace(s.back())) s.remove_suffix(1);

@@ -52,17 +52,6 @@ std::string percent_decode(std::string_view s) {
   return out;
 }
 
-// "1" to "65535" and nothing else.
-int parse_port(std::string_view s) {
-  if (s.empty() || s.size() > 5) return 0;
-  int port = 0;
-  for (char c : s) {
-    if (!vorn::isdigit(c)) return 0;
-    port = port * 10 + (c - '0');
-  }
-  return port <= 65535 ? port : 0;
-}
-
 bool is_scheme_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || vorn::isdigit(c) || c == '+' || c == '-' ||
          c == '.';
@@ -125,7 +114,7 @@ int httpSeparateURI(const char* uri, char* scheme, size_t scheme_size, char* use
     if (colon != std::string_view::npos) after = authority.substr(colon);
   }
   if (after.empty() || after == ":") return 1;  // no port: the scheme's default
-  int p = after[0] == ':' ? parse_port(after.substr(1)) : 0;
+  int p = after[0] == ':' ? vorn::parse_port(after.substr(1)) : 0;
   if (p == 0) return 0;
   *port = p;
   return 1;

@@ -33,17 +33,6 @@ settings& state() {
   return *s;
 }
 
-// "1" to "65535" exactly, else 0.
-int parse_port(std::string_view s) {
-  if (s.empty() || s.size() > 5) return 0;
-  int port = 0;
-  for (char c : s) {
-    if (!vorn::isdigit(c)) return 0;
-    port = port * 10 + (c - '0');
-  }
-  return port <= 65535 ? port : 0;
-}
-
 // Splits "host", "host:port", "[v6]", "[v6]:port". A bare IPv6 address (more
 // than one colon) has no port part.
 void split_server(std::string_view s, std::string& host, int& port) {
@@ -54,12 +43,12 @@ void split_server(std::string_view s, std::string& host, int& port) {
     if (close != std::string_view::npos) {
       h = s.substr(1, close - 1);
       std::string_view rest = s.substr(close + 1);
-      if (rest.size() > 1 && rest.front() == ':') port = parse_port(rest.substr(1));
+      if (rest.size() > 1 && rest.front() == ':') port = vorn::parse_port(rest.substr(1));
     }
   } else if (size_t colon = s.find(':');
              colon != std::string_view::npos && s.find(':', colon + 1) == std::string_view::npos) {
     h = s.substr(0, colon);
-    port = parse_port(s.substr(colon + 1));
+    port = vorn::parse_port(s.substr(colon + 1));
   }
   host = h.empty() ? "localhost" : std::string(vorn::cut(h, kMaxHost));
 }
@@ -119,7 +108,7 @@ int ippPort() {
     if (int port = loaded_state().port) return port;
   }
   if (const char* env = std::getenv("IPP_PORT"))
-    if (int port = parse_port(env)) return port;
+    if (int port = vorn::parse_port(env)) return port;
   return kDefaultPort;
 }
 

@@ -28,6 +28,9 @@ inline char toupper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; 
 inline bool isspace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
 
+// A TCP port written as "1" to "65535" and nothing else; 0 for anything else.
+int parse_port(std::string_view s);
+
 // `s` without leading and trailing white space.
 std::string_view trim(std::string_view s);
 
