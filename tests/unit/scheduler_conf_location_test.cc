@@ -39,7 +39,7 @@ TEST_F(ConfTest, ALocationBlockIsStoredWithEveryField) {
                    "  Allow 10.1\n"
                    "  Deny from all\n"
                    "  AuthType Digest\n"
-                   "  Require group lpadmin staff\n"
+                   "  Require group printadm staff\n"
                    "  AuthGroupName sys\n"
                    "  Satisfy any\n"
                    "</Location>\n"
@@ -54,7 +54,7 @@ TEST_F(ConfTest, ALocationBlockIsStoredWithEveryField) {
   EXPECT_EQ(loc->deny, (std::vector<authmask_t>{ip(0, 0)}));
   EXPECT_EQ(loc->auth_type, AUTH_DIGEST);
   EXPECT_EQ(loc->level, AUTH_GROUP);
-  EXPECT_EQ(loc->names, (std::vector<std::string>{"lpadmin", "staff", "sys"}));
+  EXPECT_EQ(loc->names, (std::vector<std::string>{"printadm", "staff", "sys"}));
   EXPECT_EQ(loc->satisfy, SATISFY_ANY);
   EXPECT_EQ(MaxCopies, 3) << "parsing goes on after the block";
 }
@@ -147,11 +147,11 @@ TEST_F(ConfTest, AuthTypeAndAuthClass) {
 }
 
 TEST_F(ConfTest, AuthClassSystemNamesTheSystemGroups) {
-  ASSERT_TRUE(Read("SystemGroup lpadmin wheel\n<Location /admin>\nAuthClass System\n</Location>\n"));
+  ASSERT_TRUE(Read("SystemGroup printadm wheel\n<Location /admin>\nAuthClass System\n</Location>\n"));
   location_t* loc = LocationByPath("/admin");
   ASSERT_NE(loc, nullptr);
   EXPECT_EQ(loc->level, AUTH_GROUP);
-  EXPECT_EQ(loc->names, (std::vector<std::string>{"lpadmin", "wheel"}));
+  EXPECT_EQ(loc->names, (std::vector<std::string>{"printadm", "wheel"}));
   // Without a SystemGroup line so far the default group stands for the list.
   ASSERT_TRUE(Read("<Location /admin>\nAuthClass System\n</Location>\n"));
   EXPECT_EQ(LocationByPath("/admin")->names, SystemGroups);
