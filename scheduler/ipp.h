@@ -49,3 +49,39 @@ void send_ipp_error(client_t* con, ipp_status_t status);
 // "anonymous") is copied to `username` (at most `userlen` bytes, always
 // terminated).
 bool validate_user(client_t* con, const char* owner, char* username, int userlen);
+
+// ---- Query operations (ipp-query.cc) ----
+
+// Appends to `to` a copy of every attribute of `from` that `requested` (the
+// request's "requested-attributes", or null) asks for: all of them when
+// `requested` is null or its first value is "all", else those whose name
+// equals one of its values exactly (group names such as
+// "printer-description" are not expanded). Separators are always copied.
+// With `group` other than IPP_TAG_ZERO only attributes of that group are
+// copied. Copies keep group, type and every value (collections deeply). A
+// null `from` copies nothing. The one filter every query uses.
+void copy_attrs(ipp_t* to, ipp_t* from, const ipp_attribute_t* requested, ipp_tag_t group);
+
+// Get-Printer-Attributes: the destination's computed state values, its
+// attribute set and the shared one through the filter; 0x0406 for an unknown
+// destination.
+void get_printer_attrs(client_t* con, ipp_attribute_t* uri);
+// VORN-Get-Printers (`type` 0) and VORN-Get-Classes (`type` PRINTER_CLASS):
+// the listed destinations in name order, one group each.
+void get_printers(client_t* con, int type);
+// The table's handlers for the two listings.
+void get_printers_op(client_t* con, ipp_attribute_t* uri);
+void get_classes_op(client_t* con, ipp_attribute_t* uri);
+// VORN-Get-Default: the default destination's attribute set, or 0x0406.
+void get_default(client_t* con, ipp_attribute_t* uri);
+
+// ---- Job queries (ipp-query-jobs.cc) ----
+
+// Get-Jobs: the jobs the target path selects ("/" or "/jobs": all,
+// "/printers" or "/classes": by kind, else one destination), filtered by
+// which-jobs, my-jobs and limit, one group each; 0x0406 for an unknown
+// destination.
+void get_jobs(client_t* con, ipp_attribute_t* uri);
+// Get-Job-Attributes: a job named by job-uri "/jobs/ID" or printer-uri and
+// job-id; 0x0400 for a malformed target, 0x0406 for an unknown job.
+void get_job_attrs(client_t* con, ipp_attribute_t* uri);

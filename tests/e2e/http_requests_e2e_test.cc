@@ -56,9 +56,10 @@ std::string ipp_message(uint16_t op, uint32_t id, const std::string& attributes)
   return m + "\x01" + attributes + "\x03";
 }
 
-// A Get-Jobs request for printer lab (a valid envelope).
-std::string get_jobs(uint32_t id) {
-  return ipp_message(0x000A, id,
+// A request for printer lab with a valid envelope, naming an operation the
+// scheduler never serves (Set-Printer-Attributes): always answered 0x0501.
+std::string unserved_request(uint32_t id) {
+  return ipp_message(0x0013, id,
                      ipp_attr(0x47, "attributes-charset", "utf-8") +
                          ipp_attr(0x48, "attributes-natural-language", "en") +
                          ipp_attr(0x45, "printer-uri", "ipp://localhost/printers/lab"));
@@ -177,7 +178,7 @@ TEST_F(Requests, OptionsListsTheMethods) {
 
 TEST_F(Requests, AChunkedIppPostIsReadAcrossChunksAndAnswered) {
   Start();
-  std::string request = get_jobs(0x01020304);
+  std::string request = unserved_request(0x01020304);
   std::string document = "document data following the IPP message\n";
   RawHttp http(root_.port());
   // Chunk boundaries inside the IPP header, inside an attribute, and between
@@ -206,7 +207,7 @@ TEST_F(Requests, AChunkedIppPostIsReadAcrossChunksAndAnswered) {
 
 TEST_F(Requests, BodiesOverLimitRequestBodyAre413AndNotKept) {
   Start("LimitRequestBody 1000\n");
-  std::string request = get_jobs(7);
+  std::string request = unserved_request(7);
 
   // Announced too large: refused before a byte is stored.
   auto r = Ask(post_header("/printers/lab", "Content-Length: 5000") + request);
@@ -232,7 +233,7 @@ TEST_F(Requests, BodiesOverLimitRequestBodyAre413AndNotKept) {
 
 TEST_F(Requests, APartlyReceivedRequestFileIsRemovedWhenTheClientLeaves) {
   Start();
-  std::string request = get_jobs(9);
+  std::string request = unserved_request(9);
   {
     RawHttp http(root_.port());
     ASSERT_TRUE(http.Send(post_header("/printers/lab", "Content-Length: 100000") + request + std::string(4000, 'd')));

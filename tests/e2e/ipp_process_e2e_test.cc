@@ -63,6 +63,8 @@ class IppProcess : public ::testing::Test {
 // The two attributes every response starts with.
 const char kEnvelope[] = "attr 01 47 attributes-charset utf-8\nattr 01 48 attributes-natural-language en\n";
 
+// Requests that pass every check name Set-Printer-Attributes, which the
+// scheduler never serves, so that they end in 0x0501 from the dispatch.
 TEST_F(IppProcess, EnvelopeChecksDecideTheStatus) {
   const struct {
     const char* what;
@@ -72,7 +74,7 @@ TEST_F(IppProcess, EnvelopeChecksDecideTheStatus) {
   } cases[] = {
       {"major version 2", request(2, 0, 0x000A, 11, {group(1, {kCharset, kLanguage, kPrinterUri})}), "0x0503", "2.0"},
       {"major version 0", request(0, 9, 0x000A, 12, {group(1, {kCharset, kLanguage, kPrinterUri})}), "0x0503", "0.9"},
-      {"version 1.0", request(1, 0, 0x000A, 13, {group(1, {kCharset, kLanguage, kPrinterUri})}), "0x0501", "1.0"},
+      {"version 1.0", request(1, 0, 0x0013, 13, {group(1, {kCharset, kLanguage, kPrinterUri})}), "0x0501", "1.0"},
       {"no attributes", request(1, 1, 0x000A, 14, {}), "0x0400", "1.1"},
       {"language before charset", request(1, 1, 0x000A, 15, {group(1, {kLanguage, kCharset, kPrinterUri})}), "0x0400",
        "1.1"},
@@ -87,11 +89,11 @@ TEST_F(IppProcess, EnvelopeChecksDecideTheStatus) {
                 group(1, {attr(0x42, "requesting-user-name", "u")})}),
        "0x0400", "1.1"},
       {"the same group twice",
-       request(1, 1, 0x000A, 20,
+       request(1, 1, 0x0013, 20,
                {group(1, {kCharset, kLanguage, kPrinterUri}), group(2, {attr(0x42, "job-name", "x")}),
                 group(2, {attr(0x42, "job-name", "y")})}),
        "0x0501", "1.1"},
-      {"job-uri as target", request(1, 1, 0x0009, 21, {group(1, {kCharset, kLanguage, kJobUri})}), "0x0501", "1.1"},
+      {"job-uri as target", request(1, 1, 0x0013, 21, {group(1, {kCharset, kLanguage, kJobUri})}), "0x0501", "1.1"},
       {"unknown operation", request(1, 1, 0x3fff, 22, {group(1, {kCharset, kLanguage, kPrinterUri})}), "0x0501", "1.1"},
       {"Set-Printer-Attributes", request(1, 1, 0x0013, 23, {group(1, {kCharset, kLanguage, kPrinterUri})}), "0x0501",
        "1.1"},

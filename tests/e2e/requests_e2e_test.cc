@@ -54,10 +54,11 @@ class RequestsToVornd : public ::testing::Test {
   size_t Accepted() const { return count_of(root_.ErrorLog(), "] AcceptClient() "); }
   bool Settled() const { return Accepted() == count_of(root_.ErrorLog(), "] CloseClient() "); }
 
-  // Get-Printer-Attributes for printer lab.
+  // Set-Printer-Attributes for printer lab: an operation the scheduler never
+  // serves, so every request gets the same refusal.
   static ipp_t* NewRequest(int id) {
     ipp_t* request = ippNew();
-    request->op_status = IPP_GET_PRINTER_ATTRIBUTES;
+    request->op_status = IPP_SET_PRINTER_ATTRIBUTES;
     request->request_id = id;
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", "en");
@@ -74,7 +75,7 @@ class RequestsToVornd : public ::testing::Test {
       ipp_t* response = vornDoFileRequest(http, NewRequest(id), "/printers/lab", id == 2 ? document.c_str() : nullptr);
       ASSERT_NE(response, nullptr) << ippErrorString(vornLastError());
       EXPECT_EQ(response->request_id, id);
-      // The operation is refused while its handler is not written, but answered.
+      // Refused, but answered.
       EXPECT_EQ(response->op_status, IPP_OPERATION_NOT_SUPPORTED);
       EXPECT_EQ(vornLastError(), IPP_OPERATION_NOT_SUPPORTED);
       ASSERT_NE(ippFindAttribute(response, "attributes-charset", IPP_TAG_CHARSET), nullptr);

@@ -79,7 +79,7 @@ class IppProcessTest : public ::testing::Test {
     con->http.version = HTTP_1_1;
     con->ipp_request.reset(ippNew());
     ipp_t* request = con->ipp_request.get();
-    request->op_status = IPP_GET_JOBS;
+    request->op_status = IPP_SET_PRINTER_ATTRIBUTES;  // never served: refused after every check
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", "en");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", "ipp://localhost/printers/lab");
