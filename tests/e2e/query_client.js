@@ -28,7 +28,7 @@ try {
   process.exit(1)
 }
 
-const [port, op, ...specs] = process.argv.slice(2)
+const [port, op, ...items] = process.argv.slice(2)
 if (!port || !op) {
   console.error('Usage: node query_client.js PORT OPERATION-ID [NAME=TAG:VALUE[,VALUE...]]...')
   process.exit(2)
@@ -38,10 +38,10 @@ const attributes = [
   { tag: 0x47, name: 'attributes-charset', value: ['utf-8'] },
   { tag: 0x48, name: 'attributes-natural-language', value: ['en'] }
 ]
-for (const spec of specs) {
-  const m = /^([^=]+)=([0-9a-fA-F]+):(.*)$/.exec(spec)
+for (const item of items) {
+  const m = /^([^=]+)=([0-9a-fA-F]+):(.*)$/.exec(item)
   if (!m) {
-    console.error(`query_client: bad attribute "${spec}"`)
+    console.error(`query_client: bad attribute "${item}"`)
     process.exit(2)
   }
   const tag = parseInt(m[2], 16)
