@@ -19,7 +19,7 @@
 // Exit status 0 when a response was decoded, 1 otherwise (with a message).
 'use strict'
 
-const http = require('http')
+const postIpp = require('./ipp_post')
 const path = require('path')
 
 const modules = path.join(__dirname, '..', 'interop', 'node_modules')
@@ -53,45 +53,25 @@ if (wanted.data) body = Buffer.concat([body, Buffer.from(wanted.data)])
 
 const hex = (n, width) => n.toString(16).padStart(width, '0')
 
-const req = http.request({
-  host: '127.0.0.1',
-  port: Number(port),
-  path: resource,
-  method: 'POST',
-  headers: { 'Content-Type': 'application/ipp', 'Content-Length': body.length }
-}, (res) => {
-  const chunks = []
-  res.on('data', (c) => chunks.push(c))
-  res.on('end', () => {
-    const data = Buffer.concat(chunks)
-    const out = [`http ${res.statusCode}`, `content-type ${res.headers['content-type']}`]
-    if (res.headers['content-type'] && res.headers['content-type'].startsWith('application/ipp')) {
-      let decoded
-      try {
-        decoded = encoder.response.decode(data)
-      } catch (e) {
-        console.error(`ipp_request: the response cannot be decoded: ${e.message}`)
-        process.exit(1)
-      }
-      out.push(`version ${decoded.version.major}.${decoded.version.minor}`)
-      out.push(`status 0x${hex(decoded.statusCode, 4)}`)
-      out.push(`request-id ${decoded.requestId}`)
-      for (const group of decoded.groups) {
-        for (const attr of group.attributes) {
-          out.push(`attr ${hex(group.tag, 2)} ${hex(attr.tag, 2)} ${attr.name} ${attr.value.join(',')}`)
-        }
+postIpp('ipp_request', port, resource, body, (res, data) => {
+  const out = [`http ${res.statusCode}`, `content-type ${res.headers['content-type']}`]
+  if (res.headers['content-type'] && res.headers['content-type'].startsWith('application/ipp')) {
+    let decoded
+    try {
+      decoded = encoder.response.decode(data)
+    } catch (e) {
+      console.error(`ipp_request: the response cannot be decoded: ${e.message}`)
+      process.exit(1)
+    }
+    out.push(`version ${decoded.version.major}.${decoded.version.minor}`)
+    out.push(`status 0x${hex(decoded.statusCode, 4)}`)
+    out.push(`request-id ${decoded.requestId}`)
+    for (const group of decoded.groups) {
+      for (const attr of group.attributes) {
+        out.push(`attr ${hex(group.tag, 2)} ${hex(attr.tag, 2)} ${attr.name} ${attr.value.join(',')}`)
       }
     }
-    console.log(out.join('\n'))
-    process.exit(0)
-  })
+  }
+  console.log(out.join('\n'))
+  process.exit(0)
 })
-req.setTimeout(20000, () => {
-  console.error('ipp_request: no response within 20 seconds')
-  process.exit(1)
-})
-req.on('error', (e) => {
-  console.error(`ipp_request: ${e.message}`)
-  process.exit(1)
-})
-req.end(body)

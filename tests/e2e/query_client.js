@@ -16,7 +16,7 @@
 // decoded, 1 otherwise (with a message).
 'use strict'
 
-const http = require('http')
+const postIpp = require('./ipp_post')
 const path = require('path')
 
 const modules = path.join(__dirname, '..', 'interop', 'node_modules')
@@ -61,38 +61,19 @@ const body = encoded.slice(0, encoder.request.encode.bytes)
 
 const show = (v) => (v instanceof Date ? 'date' : String(v))
 
-const req = http.request({
-  host: '127.0.0.1',
-  port: Number(port),
-  path: '/',
-  method: 'POST',
-  headers: { 'Content-Type': 'application/ipp', 'Content-Length': body.length }
-}, (res) => {
-  const chunks = []
-  res.on('data', (c) => chunks.push(c))
-  res.on('end', () => {
-    let decoded
-    try {
-      decoded = encoder.response.decode(Buffer.concat(chunks))
-    } catch (e) {
-      console.error(`query_client: the reply cannot be decoded: ${e.message}`)
-      process.exit(1)
-    }
-    const out = [`status 0x${decoded.statusCode.toString(16).padStart(4, '0')}`]
-    for (const group of decoded.groups) {
-      out.push(`group ${group.tag.toString(16).padStart(2, '0')}`)
-      for (const attr of group.attributes) out.push(`${attr.name}=${attr.value.map(show).join(',')}`)
-    }
-    console.log(out.join('\n'))
-    process.exit(0)
-  })
+postIpp('query_client', port, '/', body, (res, data) => {
+  let decoded
+  try {
+    decoded = encoder.response.decode(data)
+  } catch (e) {
+    console.error(`query_client: the reply cannot be decoded: ${e.message}`)
+    process.exit(1)
+  }
+  const out = [`status 0x${decoded.statusCode.toString(16).padStart(4, '0')}`]
+  for (const group of decoded.groups) {
+    out.push(`group ${group.tag.toString(16).padStart(2, '0')}`)
+    for (const attr of group.attributes) out.push(`${attr.name}=${attr.value.map(show).join(',')}`)
+  }
+  console.log(out.join('\n'))
+  process.exit(0)
 })
-req.setTimeout(20000, () => {
-  console.error('query_client: no reply within 20 seconds')
-  process.exit(1)
-})
-req.on('error', (e) => {
-  console.error(`query_client: ${e.message}`)
-  process.exit(1)
-})
-req.end(body)
