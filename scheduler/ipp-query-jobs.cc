@@ -6,6 +6,7 @@
 #include <climits>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 
 #include "scheduler/client.h"
 #include "scheduler/conf.h"
@@ -28,11 +29,37 @@ int local_port(const client_t* con) {
   return 0;
 }
 
+// Destinations by the name jobs carry, each looked up once per request: a
+// listing of thousands of jobs names the same destinations again and again.
+class dest_cache {
+ public:
+  const printer_t* find(const std::string& name) {
+    auto [it, added] = map_.try_emplace(name, nullptr);
+    if (added) it->second = LookupDestByName(name);
+    return it->second;
+  }
+
+ private:
+  std::unordered_map<std::string, const printer_t*> map_;
+};
+
+// What every job value of one reply shares.
+struct job_reply_t {
+  client_t* con;
+  const ipp_attribute_t* requested;  // the filter, or null
+  std::string uri_prefix;            // "http://ServerName:port/jobs/"
+  dest_cache dests;
+};
+
+job_reply_t start_job_reply(client_t* con, const ipp_attribute_t* requested) {
+  return {con, requested, "http://" + ServerName + ":" + std::to_string(local_port(con)) + "/jobs/", {}};
+}
+
 // The one job-state-reasons keyword of the job's state.
-const char* job_state_reason(job_t* job) {
+const char* job_state_reason(job_t* job, dest_cache& dests) {
   switch (JobState(job)) {
     case IPP_JOB_PENDING: {
-      const printer_t* p = LookupDestByName(job->dest);
+      const printer_t* p = dests.find(job->dest);
       return p && p->state == IPP_PRINTER_STOPPED ? "printer-stopped" : "none";
     }
     case IPP_JOB_HELD:
@@ -56,16 +83,26 @@ const char* job_state_reason(job_t* job) {
 }
 
 // The values of one job: its URIs and the time computed now, its job group
-// through the filter, then job-state-reasons.
-void copy_job_values(client_t* con, job_t* job, const ipp_attribute_t* requested) {
-  ipp_t* response = con->ipp_response.get();
-  const std::string uri =
-      "http://" + ServerName + ":" + std::to_string(local_port(con)) + "/jobs/" + std::to_string(job->id);
+// through the filter, then job-state-reasons. The job group holds "job-id"
+// (every submission adds it); when the reply already starts with one
+// (`id_added`), the copy is dropped: an attribute twice in one group is a
+// malformed reply.
+void copy_job_values(job_reply_t& reply, job_t* job, bool id_added) {
+  ipp_t* response = reply.con->ipp_response.get();
+  const std::string uri = reply.uri_prefix + std::to_string(job->id);
   ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-more-info", "", uri);
-  ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", "", uri);
+  ipp_attribute_t* first = ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", "", uri);
   ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-printer-up-time", int(time(nullptr)));
-  copy_attrs(response, job->attrs.get(), requested, IPP_TAG_JOB);
-  ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "", job_state_reason(job));
+  copy_attrs(response, job->attrs.get(), reply.requested, IPP_TAG_JOB);
+  if (id_added) {
+    for (ipp_attribute_t* a = first; a; a = a->next) {
+      if (a->name == "job-id") {
+        _ipp_free_attr(response, a);
+        break;
+      }
+    }
+  }
+  ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "", job_state_reason(job, reply.dests));
 }
 
 const ipp_attribute_t* requested_of(client_t* con) {
@@ -145,6 +182,7 @@ void get_jobs(client_t* con, ipp_attribute_t* uri) {
   }
 
   const ipp_attribute_t* requested = requested_of(con);
+  job_reply_t reply = start_job_reply(con, requested);
   ipp_t* response = con->ipp_response.get();
   int count = 0;
   for (job_t* job = Jobs; job && count < limit; job = job->next) {
@@ -162,7 +200,7 @@ void get_jobs(client_t* con, ipp_attribute_t* uri) {
     if (count > 0) ippAddSeparator(response);
     count++;
     LogDiagnostic(L_DEBUG2, "get_jobs: count = %d", count);
-    copy_job_values(con, job, requested);
+    copy_job_values(reply, job, false);
   }
   response->op_status = requested ? IPP_OK_SUBST : IPP_OK;
 }
@@ -202,6 +240,7 @@ void get_job_attrs(client_t* con, ipp_attribute_t* uri) {
   }
   const ipp_attribute_t* requested = requested_of(con);
   ippAddInteger(con->ipp_response.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", job->id);
-  copy_job_values(con, job, requested);
+  job_reply_t reply = start_job_reply(con, requested);
+  copy_job_values(reply, job, true);
   con->ipp_response->op_status = requested ? IPP_OK_SUBST : IPP_OK;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "scheduler/address.h"
+#include "scheduler/catalogue.h"
 #include "scheduler/client.h"
 #include "scheduler/conf.h"
 #include "scheduler/fdset.h"
@@ -49,8 +50,8 @@ constexpr ipp_operation_t kOperations[] = {
     {VORN_ACCEPT_JOBS, "VORN-Accept-Jobs", nullptr},
     {VORN_REJECT_JOBS, "VORN-Reject-Jobs", nullptr},
     {VORN_SET_DEFAULT, "VORN-Set-Default", nullptr},
-    {VORN_GET_DEVICES, "VORN-Get-Devices", nullptr},
-    {VORN_GET_PPDS, "VORN-Get-PPDs", nullptr},
+    {VORN_GET_DEVICES, "VORN-Get-Devices", get_devices},
+    {VORN_GET_PPDS, "VORN-Get-PPDs", get_ppds},
     {VORN_MOVE_JOB, "VORN-Move-Job", nullptr},
 };
 

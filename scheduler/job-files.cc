@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -15,6 +16,8 @@
 #include <new>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "scheduler/conf.h"
 #include "scheduler/job-private.h"
@@ -123,10 +126,73 @@ printer_t* add_placeholder(std::string_view resource, uint32_t* dtype) {
   return p;
 }
 
+// "job-id" in the job group says which job a listing entry is, and clients
+// act on a listed job by it. The file name is what identifies the job: a
+// control file without the attribute (or with another value) gets it.
+void set_job_id_attr(job_t* job) {
+  ipp_t* attrs = job->attrs.get();
+  ipp_attribute_t* a = attrs->attrs;
+  while (a && !(a->group_tag == IPP_TAG_JOB && a->name == "job-id")) a = a->next;
+  if (!a) {
+    ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", job->id);
+    return;
+  }
+  if (a->value_tag == IPP_TAG_INTEGER && a->values.size() == 1 && a->values[0].integer == job->id) return;
+  LogDiagnostic(L_ERROR, "LoadAllJobs: Bad job-id attribute in control file \"%s\"; using %d!",
+                JobControlFile(job->id).c_str(), job->id);
+  a->value_tag = IPP_TAG_INTEGER;
+  a->values.clear();
+  a->values.emplace_back();
+  a->values[0].integer = job->id;
+}
+
+// A control file read whole (it is small; reading it piece by piece as the
+// decoder asks costs a system call per piece, thousands of jobs over). False
+// when it cannot be read or is larger than any IPP message may be.
+bool read_control_file(int fd, std::string& out) {
+  out.clear();
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0 && size_t(st.st_size) <= IPP_MAX_MESSAGE)
+    out.reserve(size_t(st.st_size));
+  char buf[16384];
+  for (;;) {
+    ssize_t n = vorn::read_retry(fd, buf, sizeof(buf));
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (out.size() + size_t(n) > IPP_MAX_MESSAGE) return false;
+    out.append(buf, size_t(n));
+  }
+}
+
+struct memory_source {
+  std::string_view data;
+  size_t pos = 0;
+};
+
+ssize_t read_memory(void* ctx, uint8_t* buf, size_t len) {
+  auto* src = static_cast<memory_source*>(ctx);
+  size_t n = std::min(len, src->data.size() - src->pos);
+  if (n == 0) return -1;  // the file ended before the message did
+  std::memcpy(buf, src->data.data() + src->pos, n);
+  src->pos += n;
+  return ssize_t(n);
+}
+
 enum class load_result { queued, dropped, unreadable, out_of_memory };
 
-// The first pass for one control file.
-load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded) {
+// SetJobHoldUntil for a record in hand: looking each held job up by id
+// would walk the whole queue once per job of a large spool.
+void hold_loaded_job(job_t* job, const std::string& when) {
+  LogDiagnostic(L_DEBUG, "SetJobHoldUntil(%d, \"%s\")", job->id, when.c_str());
+  time_t t = 0;
+  if (ComputeHoldUntil(when, JobClock(), &t)) job->hold_until = t;
+  LogDiagnostic(L_DEBUG, "SetJobHoldUntil: hold_until = %d", int(job->hold_until));
+}
+
+// The first pass for one control file: a job to queue goes to `loaded` (by
+// id) and `fresh` (its owner until the pass has ended).
+load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded,
+                              std::vector<std::unique_ptr<job_t>>& fresh) {
   std::unique_ptr<job_t> job(new (std::nothrow) job_t);
   if (!job) {
     LogDiagnostic(L_ERROR, "LoadAllJobs: Ran out of memory for jobs!");
@@ -149,7 +215,10 @@ load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded) {
                   std::strerror(errno));
     return load_result::unreadable;
   }
-  if (ippReadFile(fd.get(), job->attrs.get()) != IPP_DATA) {
+  std::string content;
+  memory_source src;
+  if (read_control_file(fd.get(), content)) src.data = content;
+  if (src.data.empty() || ippReadIO(&src, read_memory, 1, nullptr, job->attrs.get()) != IPP_DATA) {
     LogDiagnostic(L_ERROR, "LoadAllJobs: Unable to read job control file \"%s\"!", path.c_str());
     return load_result::unreadable;
   }
@@ -184,15 +253,16 @@ load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded) {
   job->dest = p->name;
   job->dtype = dtype;
   FillJobFromAttrs(job.get());
-  job_t* j = job.release();
-  InsertByPriorityAndId(j);
+  set_job_id_attr(job.get());
+  job_t* j = job.get();
   loaded[id] = j;
+  fresh.push_back(std::move(job));
 
   if (JobState(j) == IPP_JOB_HELD) {
     ipp_attribute_t* hold = ippFindAttribute(j->attrs.get(), "job-hold-until", IPP_TAG_KEYWORD);
     if (!hold) hold = ippFindAttribute(j->attrs.get(), "job-hold-until", IPP_TAG_NAME);
     if (hold && !hold->values.empty())
-      SetJobHoldUntil(id, hold->values[0].string.text);
+      hold_loaded_job(j, hold->values[0].string.text);
     else
       SetJobState(j, IPP_JOB_PENDING);
   } else if (JobState(j) == IPP_JOB_PROCESSING) {
@@ -203,7 +273,7 @@ load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded) {
 
 // The second pass for one data file.
 void load_data_file(std::string_view name, int id, int document, const std::unordered_map<int, job_t*>& loaded,
-                    const std::set<int>& unreadable) {
+                    const std::set<int>& unreadable, const std::unordered_set<int>& queued) {
   std::string path = RequestRoot + "/" + std::string(name);
   LogDiagnostic(L_DEBUG, "LoadAllJobs: Auto-typing document file %s...", path.c_str());
 
@@ -212,7 +282,7 @@ void load_data_file(std::string_view name, int id, int document, const std::unor
     if (unreadable.count(id)) {
       // Its control file may yet be repaired: the documents stay with it.
       LogDiagnostic(L_ERROR, "LoadAllJobs: Keeping print file \"%s\" of unreadable job %d!", path.c_str(), id);
-    } else if (!LookupJob(id)) {
+    } else if (!queued.count(id)) {
       LogDiagnostic(L_ERROR, "LoadAllJobs: Orphaned print file \"%s\"!", path.c_str());
       ::unlink(path.c_str());
     }
@@ -327,8 +397,11 @@ void LoadAllJobs() {
   dfd.release();  // the directory stream owns it now
   dir_ptr dir(d);
 
-  std::unordered_map<int, job_t*> loaded;
+  std::unordered_map<int, job_t*> loaded;  // this load's jobs by id
+  std::vector<std::unique_ptr<job_t>> fresh;
   std::set<int> unreadable;
+  std::unordered_set<int> queued;  // jobs queued before this load
+  for (const job_t* j = Jobs; j; j = j->next) queued.insert(j->id);
 
   for (dirent* ent; (ent = ::readdir(dir.get()));) {
     std::string_view name = ent->d_name;
@@ -341,8 +414,8 @@ void LoadAllJobs() {
       }
       continue;
     }
-    if (LookupJob(id)) continue;  // already queued
-    load_result r = load_control_file(id, loaded);
+    if (queued.count(id)) continue;
+    load_result r = load_control_file(id, loaded, fresh);
     if (r == load_result::unreadable) unreadable.insert(id);
     if (r == load_result::out_of_memory) break;
   }
@@ -350,12 +423,17 @@ void LoadAllJobs() {
   ::rewinddir(dir.get());
   for (dirent* ent; (ent = ::readdir(dir.get()));) {
     int id = 0, document = 0;
-    if (parse_data_name(ent->d_name, &id, &document)) load_data_file(ent->d_name, id, document, loaded, unreadable);
+    if (parse_data_name(ent->d_name, &id, &document))
+      load_data_file(ent->d_name, id, document, loaded, unreadable, queued);
   }
   dir.reset();
 
-  for (auto& [id, job] : loaded)
-    if (LookupJob(id) == job) close_gaps(job);
+  for (auto& [id, job] : loaded) close_gaps(job);
+
+  std::vector<job_t*> jobs;
+  jobs.reserve(fresh.size());
+  for (auto& job : fresh) jobs.push_back(job.release());
+  InsertAllByPriorityAndId(jobs);
 
   PurgeOldJobs();
 }

@@ -2,14 +2,17 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "scheduler/job.h"
 
 namespace job_internal {
 
-// Links `job` before the first queued job of lower priority, or of the same
-// priority and a higher id (the load order), and counts it.
-void InsertByPriorityAndId(job_t* job);
+// Links each job of `jobs` before the first queued job of lower priority,
+// or of the same priority and a higher id (the load order), and counts it.
+// Sorts `jobs` first, so one walk of the queue places them all: the load of
+// a large spool stays linear. The queue owns the jobs then.
+void InsertAllByPriorityAndId(std::vector<job_t*>& jobs);
 // Links `job` after every queued job of higher or equal priority (arrival
 // order within a priority) and counts it.
 void InsertAfterEqual(job_t* job);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <vector>
 
 #include "scheduler/conf.h"
 #include "scheduler/job-private.h"
@@ -27,11 +28,22 @@ void link_after(job_t* prev, job_t* job) {
 
 }  // namespace
 
-void InsertByPriorityAndId(job_t* job) {
+void InsertAllByPriorityAndId(std::vector<job_t*>& jobs) {
+  std::sort(jobs.begin(), jobs.end(), [](const job_t* a, const job_t* b) {
+    return a->priority != b->priority ? a->priority > b->priority : a->id < b->id;
+  });
+  // In this order each job's place is at or after the place of the one
+  // before it, so one walk of the queue places them all.
   job_t* prev = nullptr;
-  for (job_t* cur = Jobs; cur; prev = cur, cur = cur->next)
-    if (cur->priority < job->priority || (cur->priority == job->priority && cur->id > job->id)) break;
-  link_after(prev, job);
+  job_t* cur = Jobs;
+  for (job_t* job : jobs) {
+    while (cur && !(cur->priority < job->priority || (cur->priority == job->priority && cur->id > job->id))) {
+      prev = cur;
+      cur = cur->next;
+    }
+    link_after(prev, job);
+    prev = job;
+  }
 }
 
 void InsertAfterEqual(job_t* job) {

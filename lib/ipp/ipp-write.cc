@@ -1,7 +1,10 @@
 // RFC 2910 encoder. One walk over the message serves both ippLength (it
-// counts) and ippWriteIO (it appends), so the two always agree. A write
-// encodes the whole message first and then hands the bytes to the sink as it
-// takes them, which makes a partial write trivial to resume.
+// counts) and ippWriteIO (it counts, then fills a buffer of that size), so
+// the two always agree. A write encodes the whole message first and then
+// hands the bytes to the sink as it takes them, which makes a partial write
+// trivial to resume.
+#include <cstring>
+
 #include "ipp-private.h"
 #include "vorn/fd.h"
 
@@ -15,10 +18,28 @@ struct count_sink {
   void put(const void*, size_t len) { n += len; }
 };
 
-struct string_sink {
-  std::string& out;
-  void put(uint8_t b) { out.push_back(char(b)); }
-  void put(const void* p, size_t len) { out.append(static_cast<const char*>(p), len); }
+// Fills a buffer sized by a count_sink pass; never writes past its end
+// (`overflow` says the two passes disagreed, which they cannot for one
+// unchanged message).
+struct buffer_sink {
+  char* p;
+  char* end;
+  bool overflow = false;
+  void put(uint8_t b) {
+    if (p == end) {
+      overflow = true;
+      return;
+    }
+    *p++ = char(b);
+  }
+  void put(const void* src, size_t len) {
+    if (size_t(end - p) < len) {
+      overflow = true;
+      return;
+    }
+    std::memcpy(p, src, len);
+    p += len;
+  }
 };
 
 template <class Sink>
@@ -174,9 +195,13 @@ ipp_state_t ippWriteIO(void* ctx, ipp_iocb_t cb, int blocking, ipp_t* parent, ip
   ipp_io_t& io = ipp->io;
   if (!cb) return finish(ipp, IPP_ERROR);
   if (!io.writing) {
-    io.out.clear();
-    string_sink s{io.out};
-    if (!encode(s, ipp, parent != nullptr)) return finish(ipp, IPP_ERROR);
+    // Counted first, then written into a buffer of that size: a reply of
+    // megabytes is encoded without growing a string byte by byte.
+    count_sink count;
+    if (!encode(count, ipp, parent != nullptr)) return finish(ipp, IPP_ERROR);
+    io.out.resize(count.n);
+    buffer_sink s{io.out.data(), io.out.data() + io.out.size()};
+    if (!encode(s, ipp, parent != nullptr) || s.overflow || s.p != s.end) return finish(ipp, IPP_ERROR);
     io.out_pos = 0;
     io.writing = true;
     ipp->state = parent ? IPP_ATTRIBUTE : IPP_HEADER;

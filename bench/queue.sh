@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Job queue at scale: a server root with 1,000 printers in printers.conf and
+# 10,000 jobs in the spool (control file and document each). Prints vornd's
+# start-up time (until its port answers), its memory (VmHWM, VmRSS) and the
+# round trip of one Get-Jobs listing every job with every attribute (median
+# of several), beside the targets. No pass or fail on them.
+#   bash bench/queue.sh [build-dir] [printers [jobs [repetitions]]]
+# The build directory (default build/release, made by `make build`) is
+# configured RelWithDebInfo when new, and vornd and the libraries the helper
+# needs are built there. Everything else lives in a temporary directory that
+# is removed at the end, with the server.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build/release}
+printers=${2:-1000}
+jobs=${3:-10000}
+reps=${4:-7}
+case "$build" in /*) ;; *) build="$here/$build" ;; esac
+
+mkdir -p "$build"
+log="$build/queue-bench-build.log"
+if ! { [ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; } >"$log" 2>&1 ||
+   ! cmake --build "$build" -j2 --target vornd vorn_ipp vorn_base >>"$log" 2>&1; then
+  cat "$log" >&2
+  echo "bench/queue.sh: building vornd failed" >&2
+  exit 1
+fi
+vornd="$build/scheduler/vornd"
+
+libs=()
+for l in vorn_ipp vorn_base; do
+  f=$(find "$build/lib" -name "lib$l.a" | head -n1)
+  if [ -z "$f" ]; then
+    echo "bench/queue.sh: lib$l.a not found under $build/lib" >&2
+    exit 1
+  fi
+  libs+=("$f")
+done
+bin="$build/bench/queue_bench"
+mkdir -p "$build/bench"
+if [ ! -x "$bin" ] || [ "$here/bench/queue_bench.cc" -nt "$bin" ] || [ "${libs[0]}" -nt "$bin" ]; then
+  ${CXX:-c++} -std=c++20 -O2 -g -Wall -Wextra -I"$here/lib/include" -I"$build/include" \
+    "$here/bench/queue_bench.cc" "${libs[@]}" -o "$bin"
+fi
+
+work=$(mktemp -d /tmp/vorn-queue-bench-XXXXXX)
+pid=""
+cleanup() {
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
+  echo $((20000 + RANDOM % 20000)))
+
+echo "generating $printers printers and $jobs jobs in $work"
+"$bin" gen "$work" "$port" "$printers" "$jobs"
+# The type database, so that every document is typed at load time as it
+# would be on a real server.
+cp "$here/data/vorn.types" "$here/data/vorn.convs" "$work/"
+sync
+
+value() { sed -n "s/^$1 //p" <<<"$2"; }
+
+started=$("$bin" start "$port" "$vornd" -f -c "$work/vornd.conf")
+pid=$(value pid "$started")
+startup=$(value startup_ms "$started")
+mem_start=$("$bin" memory "$pid")
+listing=$("$bin" get-jobs "$port" "$reps")
+mem_after=$("$bin" memory "$pid")
+
+errors=$(grep -c '^E ' "$work/logs/error_log" 2>/dev/null || true)
+printf '\nvornd %s, %s printers, %s jobs\n' "$vornd" "$printers" "$jobs"
+printf '  start-up until the port answers   %8s ms    (target < 2000 ms)\n' "$startup"
+printf '  memory after start-up  VmHWM     %8s kB    VmRSS %s kB\n' "$(value VmHWM_kb "$mem_start")" "$(value VmRSS_kb "$mem_start")"
+printf '  memory after listings  VmHWM     %8s kB    VmRSS %s kB    (target < 204800 kB)\n' \
+  "$(value VmHWM_kb "$mem_after")" "$(value VmRSS_kb "$mem_after")"
+printf '  Get-Jobs, all jobs, all attributes: median %s ms, min %s ms, max %s ms over %s    (target < 100 ms)\n' \
+  "$(value get_jobs_median_ms "$listing")" "$(value get_jobs_min_ms "$listing")" \
+  "$(value get_jobs_max_ms "$listing")" "$reps"
+printf '  jobs listed %s, reply %s bytes\n' "$(value jobs_listed "$listing")" "$(value reply_bytes "$listing")"
+[ "${errors:-0}" = "0" ] || printf '  (%s error lines in the error log: the figures may not mean what they say)\n' "$errors"

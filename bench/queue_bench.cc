@@ -1,0 +1,281 @@
+// Helper of bench/queue.sh: makes a large server root, starts vornd on it
+// and times it, and times Get-Jobs listings.
+//
+//   queue_bench gen ROOT PORT PRINTERS JOBS
+//       ROOT/vornd.conf, ROOT/printers.conf with PRINTERS stopped printers
+//       (stopped, so that nothing starts printing while it is measured) and
+//       ROOT/spool with JOBS pending jobs, one control file and one document
+//       each, attributes as a submission leaves them.
+//   queue_bench start PORT VORND ARGS...
+//       starts VORND ARGS..., waits until 127.0.0.1:PORT accepts and prints
+//       "pid PID" and "startup_ms MS"; the server is left running.
+//   queue_bench get-jobs PORT REPS
+//       REPS times Get-Jobs for every job (which-jobs all, no limit,
+//       requested-attributes all), each on a new connection; prints the
+//       jobs listed, the reply size and the median, lowest and highest
+//       round-trip times (request sent to reply received whole).
+//   queue_bench memory PID
+//       prints VmHWM and VmRSS of PID in kB.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "vorn/fd.h"
+#include "vorn/ipp.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+bool write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  return bool(out);
+}
+
+std::string printer_name(int i) {
+  char name[16];
+  std::snprintf(name, sizeof(name), "lab%04d", i);
+  return name;
+}
+
+int gen(const std::string& root, int port, int printers, int jobs) {
+  for (const char* sub : {"", "/logs", "/spool", "/spool/tmp", "/doc", "/bin", "/data"})
+    ::mkdir((root + sub).c_str(), 0755);
+  std::string conf = "ServerRoot " + root + "\nRequestRoot " + root + "/spool\nTempDir " + root +
+                     "/spool/tmp\nDocumentRoot " + root + "/doc\nServerBin " + root + "/bin\nDataDir " + root +
+                     "/data\nErrorLog logs/error_log\nAccessLog logs/access_log\nPageLog logs/page_log\n"
+                     "ServerName localhost\nLogLevel info\nMaxJobs 0\nPrintcap " +
+                     root + "/printcap\nListen 127.0.0.1:" + std::to_string(port) + "\n";
+  // The files are ours: the scheduler must be able to read them as itself.
+  if (const passwd* pw = ::getpwuid(::getuid())) conf += std::string("User ") + pw->pw_name + "\n";
+  if (const group* gr = ::getgrgid(::getgid())) conf += std::string("Group ") + gr->gr_name + "\n";
+  if (!write_file(root + "/vornd.conf", conf)) return 1;
+
+  std::string pc = "# Printer configuration file for VORN v1.1\n";
+  for (int i = 0; i < printers; i++) {
+    pc += (i == 0 ? "<DefaultPrinter " : "<Printer ") + printer_name(i) + ">\n";
+    pc += "Info Laser printer " + std::to_string(i) + "\nLocation Building " + std::to_string(i / 50) +
+          ", room " + std::to_string(i % 50) + "\nDeviceURI socket://10.0." + std::to_string(i / 250) + "." +
+          std::to_string(i % 250) + ":9100\nState Stopped\nStateMessage Paused for the benchmark\n"
+          "Accepting Yes\nJobSheets none none\nQuotaPeriod 0\nPageLimit 0\nKLimit 0\n</Printer>\n";
+  }
+  if (!write_file(root + "/printers.conf", pc)) return 1;
+
+  const std::string doc = "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n/Times-Roman findfont 12 scalefont setfont\n"
+                          "72 720 moveto (benchmark page) show showpage\n%%EOF\n";
+  for (int id = 1; id <= jobs; id++) {
+    ipp_ptr ipp(ippNew());
+    ipp_t* a = ipp.get();
+    ipp->op_status = 0x0002;
+    ipp->request_id = id;
+    const std::string owner = "user" + std::to_string(id % 97);
+    ippAddString(a, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
+    ippAddString(a, IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", "en-us");
+    ippAddString(a, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "",
+                 "ipp://localhost/printers/" + printer_name(id % printers));
+    ippAddString(a, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", "", "application/postscript");
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_NAME, "job-originating-user-name", "", owner);
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_NAME, "job-originating-host-name", "", "ws" + std::to_string(id % 40));
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", id);
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", 3);
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-media-sheets-completed", 0);
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_URI, "job-printer-uri", "",
+                 "ipp://localhost:631/printers/" + printer_name(id % printers));
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", "", "Quarterly report " + std::to_string(id));
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-k-octets", 1);
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "time-at-creation", 1700000000 + id);
+    ippAddOutOfBand(a, IPP_TAG_JOB, IPP_TAG_NOVALUE, "time-at-processing");
+    ippAddOutOfBand(a, IPP_TAG_JOB, IPP_TAG_NOVALUE, "time-at-completed");
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", "", "no-hold");
+    const char* sheets[] = {"none", "none"};
+    ippAddStrings(a, IPP_TAG_JOB, IPP_TAG_NAME, "job-sheets", "", sheets);
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-priority", 1 + (id * 37) % 100);
+    ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 1 + id % 3);
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_KEYWORD, "sides", "", "two-sided-long-edge");
+    ippAddString(a, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", "", "iso_a4_210x297mm");
+
+    char name[64];
+    std::snprintf(name, sizeof(name), "/spool/c%05d", id);
+    vorn::unique_fd fd(::open((root + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd || ippWriteFile(fd.get(), a) != IPP_DATA) {
+      std::fprintf(stderr, "queue_bench: cannot write %s%s\n", root.c_str(), name);
+      return 1;
+    }
+    std::snprintf(name, sizeof(name), "/spool/d%05d-001", id);
+    if (!write_file(root + name, doc)) return 1;
+  }
+  return 0;
+}
+
+bool can_connect(int port) {
+  vorn::unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(uint16_t(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+}
+
+int start(int port, char** argv) {
+  const auto t0 = Clock::now();
+  pid_t pid = ::fork();
+  if (pid < 0) return 1;
+  if (pid == 0) {
+    int null_fd = ::open("/dev/null", O_RDWR);
+    ::dup2(null_fd, 0);
+    ::dup2(null_fd, 1);
+    ::execv(argv[0], argv);
+    ::_exit(127);
+  }
+  // Bounded: 60 s of 2 ms polls.
+  for (int i = 0; i < 30000; i++) {
+    if (can_connect(port)) {
+      std::printf("pid %d\nstartup_ms %.1f\n", int(pid), ms_since(t0));
+      return 0;
+    }
+    ::usleep(2000);
+  }
+  std::fprintf(stderr, "queue_bench: vornd did not answer on port %d within 60 s\n", port);
+  return 1;
+}
+
+ssize_t append_to_string(void* ctx, uint8_t* buf, size_t len) {
+  static_cast<std::string*>(ctx)->append(reinterpret_cast<const char*>(buf), len);
+  return ssize_t(len);
+}
+
+// The names of the attributes of an encoded IPP message, walked by hand:
+// the library's reader refuses messages of more than IPP_MAX_VALUES values,
+// which a listing of 10,000 jobs with every attribute exceeds. -1 when the
+// encoding is broken.
+long count_named(const std::string& body, const std::string& wanted, int* status) {
+  if (body.size() < 9) return -1;
+  *status = (uint8_t(body[2]) << 8) | uint8_t(body[3]);
+  long count = 0;
+  size_t p = 8;
+  while (p < body.size()) {
+    uint8_t tag = uint8_t(body[p++]);
+    if (tag == 0x03) return count;
+    if (tag < 0x10) continue;
+    if (p + 2 > body.size()) return -1;
+    size_t nlen = (uint8_t(body[p]) << 8) | uint8_t(body[p + 1]);
+    p += 2;
+    if (p + nlen + 2 > body.size()) return -1;
+    if (nlen == wanted.size() && body.compare(p, nlen, wanted) == 0) count++;
+    p += nlen;
+    size_t vlen = (uint8_t(body[p]) << 8) | uint8_t(body[p + 1]);
+    p += 2 + vlen;
+  }
+  return -1;
+}
+
+// One HTTP exchange on a new connection; the body of the answer, or "" on
+// failure.
+std::string post(int port, const std::string& request) {
+  vorn::unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(uint16_t(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return "";
+  if (vorn::write_all(fd.get(), request.data(), request.size()) != 0) return "";
+  std::string in;
+  char buf[65536];
+  size_t head_end = std::string::npos, length = 0;
+  for (;;) {
+    ssize_t n = vorn::read_retry(fd.get(), buf, sizeof(buf));
+    if (n <= 0) return "";
+    in.append(buf, size_t(n));
+    if (head_end == std::string::npos) {
+      head_end = in.find("\r\n\r\n");
+      if (head_end == std::string::npos) continue;
+      size_t at = in.find("Content-Length: ");
+      if (at == std::string::npos || at > head_end) return "";
+      length = std::strtoul(in.c_str() + at + 16, nullptr, 10);
+    }
+    if (in.size() >= head_end + 4 + length) return in.substr(head_end + 4, length);
+  }
+}
+
+int get_jobs(int port, int reps) {
+  ipp_ptr request(ippNew());
+  request->op_status = IPP_GET_JOBS;
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", "en");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", "ipp://localhost/jobs");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", "", "all");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", "", "all");
+  std::string body;
+  if (ippWriteIO(&body, append_to_string, 1, nullptr, request.get()) != IPP_DATA) return 1;
+  const std::string message = "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/ipp\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+
+  std::vector<double> times;
+  std::string reply;
+  for (int r = 0; r < reps; r++) {
+    const auto t0 = Clock::now();
+    reply = post(port, message);
+    times.push_back(ms_since(t0));
+    if (reply.empty()) {
+      std::fprintf(stderr, "queue_bench: Get-Jobs got no answer\n");
+      return 1;
+    }
+  }
+  int status = -1;
+  long listed = count_named(reply, "job-uri", &status);
+  if (listed < 0 || status > 1) {
+    std::fprintf(stderr, "queue_bench: Get-Jobs answered status 0x%04x (%ld jobs)\n", unsigned(status), listed);
+    return 1;
+  }
+  std::vector<double> sorted = times;
+  std::sort(sorted.begin(), sorted.end());
+  std::printf("jobs_listed %ld\nreply_bytes %zu\nget_jobs_median_ms %.1f\nget_jobs_min_ms %.1f\nget_jobs_max_ms %.1f\n",
+              listed, reply.size(), sorted[sorted.size() / 2], sorted.front(), sorted.back());
+  return 0;
+}
+
+int memory(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmHWM:", 0) == 0 || line.rfind("VmRSS:", 0) == 0) {
+      long kb = std::atol(line.c_str() + 6);
+      std::printf("%s_kb %ld\n", line.substr(0, 5).c_str(), kb);
+    }
+  }
+  return in.eof() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string cmd = argc > 1 ? argv[1] : "";
+  if (cmd == "gen" && argc == 6) return gen(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+  if (cmd == "start" && argc >= 4) return start(std::atoi(argv[2]), argv + 3);
+  if (cmd == "get-jobs" && argc == 4) return get_jobs(std::atoi(argv[2]), std::max(1, std::atoi(argv[3])));
+  if (cmd == "memory" && argc == 3) return memory(std::atoi(argv[2]));
+  std::fprintf(stderr,
+               "usage: queue_bench gen ROOT PORT PRINTERS JOBS | start PORT VORND ARGS... | get-jobs PORT REPS |"
+               " memory PID\n");
+  return 2;
+}
