@@ -23,10 +23,10 @@ namespace {
 // The operations, in id order. A later handler is added by putting its
 // function in place of the nullptr of its row; nothing else changes.
 constexpr ipp_operation_t kOperations[] = {
-    {IPP_PRINT_JOB, "Print-Job", nullptr},
-    {IPP_VALIDATE_JOB, "Validate-Job", nullptr},
-    {IPP_CREATE_JOB, "Create-Job", nullptr},
-    {IPP_SEND_DOCUMENT, "Send-Document", nullptr},
+    {IPP_PRINT_JOB, "Print-Job", print_job},
+    {IPP_VALIDATE_JOB, "Validate-Job", validate_job},
+    {IPP_CREATE_JOB, "Create-Job", create_job},
+    {IPP_SEND_DOCUMENT, "Send-Document", send_document},
     {IPP_CANCEL_JOB, "Cancel-Job", nullptr},
     {IPP_GET_JOB_ATTRIBUTES, "Get-Job-Attributes", get_job_attrs},
     {IPP_GET_JOBS, "Get-Jobs", get_jobs},

@@ -175,7 +175,7 @@ TEST_F(IppProcess, ServerOperationsNeedNoTarget) {
 }
 
 TEST_F(IppProcess, DocumentDataAfterTheMessageIsSpooledAndRemoved) {
-  std::string json = request(1, 1, 0x0002, 30, {group(1, {kCharset, kLanguage, kPrinterUri})});
+  std::string json = request(1, 1, 0x0013, 30, {group(1, {kCharset, kLanguage, kPrinterUri})});
   json.insert(json.size() - 1, ",\"data\":\"%!PS\\nshowpage\\n\"");
   std::string out = Send(json);
   EXPECT_NE(out.find("\nstatus 0x0501\n"), std::string::npos) << out;
