@@ -14,6 +14,7 @@
 #include "scheduler/conf_internal.h"
 #include "scheduler/fdset.h"
 #include "scheduler/job.h"
+#include "scheduler/jobrun.h"
 #include "scheduler/listen.h"
 #include "scheduler/location.h"
 #include "scheduler/log.h"
@@ -149,6 +150,7 @@ void LoadSchedulerState() {
   // LoadAllClasses();                      classes
   // LoadDevices(ServerBin + "/backend");   device discovery
   // LoadPPDs(DataDir + "/model");          driver catalogue
+  InstallJobRunner();                    // running jobs
   LoadAllJobs();                         // job queue
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/select.h>
 #include <ctime>
 #include <syslog.h>
@@ -14,6 +15,7 @@
 #include "scheduler/conf.h"
 #include "scheduler/fdset.h"
 #include "scheduler/job.h"
+#include "scheduler/jobrun.h"
 #include "scheduler/listen.h"
 #include "scheduler/log.h"
 #include "scheduler/server.h"
@@ -60,8 +62,8 @@ int shut_down_on_failure() {
 int stop_on_signal(const char* name) {
   LogDiagnostic(L_ERROR, "Scheduler shutting down due to %s.", name);
   StopServer();
-  // StopActiveJobs(): every printing job is stopped and set back to pending,
-  // to be printed at the next start (running a job).
+  // Printing jobs go back to pending, to be printed at the next start.
+  StopActiveJobs();
   return 0;
 }
 
@@ -112,6 +114,22 @@ bool handle_reload() {
   return true;
 }
 
+// Jobs whose status pipe is readable. UpdateJob may free any job (the one it
+// serves, or others through the queue) and start others, so the ready ones
+// are collected first and each is looked up again by id.
+void service_jobs() {
+  std::vector<status_pipe_t> ready;
+  std::erase_if(StatusPipes, [](const status_pipe_t& p) { return !InputSet.isset(p.fd); });
+  for (const status_pipe_t& p : StatusPipes)
+    if (WorkInput.isset(p.fd)) ready.push_back(p);
+  for (const status_pipe_t& p : ready) {
+    job_t* job = LookupJob(p.id);
+    if (!job || !job->pipe || job->pipe.get() != p.fd || !WorkInput.isset(p.fd)) continue;
+    WorkInput.clear(p.fd);
+    UpdateJob(job);
+  }
+}
+
 void service_clients(time_t now) {
   for (size_t i = 0; i < Clients.size();) {
     client_t* con = Clients[i].get();
@@ -144,6 +162,7 @@ int RunMainLoop() {
 
   for (;;) {
     if (TakeChildExit()) ReapChildren();
+    FinishExitedJobs();
     if (TakeTerminate()) return stop_on_signal("SIGTERM");
     if (TakeHangup()) {
       // A scheduler that gave up root cannot re-read root's files.
@@ -178,9 +197,7 @@ int RunMainLoop() {
 
     service_clients(now);
 
-    // Jobs: for each job with a readable status pipe, clear its bit in
-    // WorkInput and call UpdateJob (job status messages); take the next job
-    // first, since UpdateJob may remove the current one.
+    service_jobs();
 
     // CGI error pipe: UpdateCGI() when CGIPipeRead is readable (CGI programs).
 

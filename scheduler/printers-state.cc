@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "scheduler/conf.h"
+#include "scheduler/job.h"
 #include "scheduler/printers.h"
 #include "vorn/strings.h"
 
@@ -23,9 +24,15 @@ void ChangePrinterState(printer_t* p, int state, int update) {
 }
 
 void HaltPrinter(printer_t* p, int update) {
-  // Stopping the printer's current job (and putting it back to pending)
-  // belongs to the job runner, once there is one.
   ChangePrinterState(p, IPP_PRINTER_STOPPED, update);
+  // Its job is printed again, from the same document, once it runs again.
+  if (!p || !p->job || !StopJobHook) return;
+  int id = p->job->id;
+  StopJobHook(id, 0);
+  if (job_t* job = LookupJob(id)) {
+    SetJobState(job, IPP_JOB_PENDING);
+    SaveJob(id);
+  }
 }
 
 void RecordPrinterHistory(printer_t* p) {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include "scheduler/conf.h"
+#include "scheduler/job.h"
 #include "scheduler/log.h"
 
 namespace {
@@ -25,6 +26,32 @@ bool take(volatile sig_atomic_t& flag) {
   if (!flag) return false;
   flag = 0;
   return true;
+}
+
+int ChildSignalHolds = 0;
+
+sigset_t child_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGCHLD);
+  return set;
+}
+
+// Marks `pid` finished in the first processing job that started it.
+void record_job_exit(pid_t pid, bool failed, int status) {
+  for (job_t* job = Jobs; job; job = job->next) {
+    if (JobState(job) != IPP_JOB_PROCESSING) continue;
+    int last = -1, slot = -1;
+    for (int i = 0; i < kMaxJobProcs && job->procs[size_t(i)] != 0; i++) {
+      last = i;
+      if (job->procs[size_t(i)] == pid) slot = i;
+    }
+    if (slot < 0) continue;
+    job->procs[size_t(slot)] = -pid;
+    if (failed && job->status >= 0) job->status = slot == last ? -status : status;
+    return;
+  }
 }
 
 }  // namespace
@@ -58,6 +85,20 @@ bool TakeHangup() { return take(Hangup); }
 bool TakeTerminate() { return take(Terminate); }
 bool TakeChildExit() { return take(ChildExit); }
 
+void BlockChildSignals() {
+  if (ChildSignalHolds++ == 0) {
+    sigset_t set = child_signals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+  }
+}
+
+void UnblockChildSignals() {
+  if (ChildSignalHolds > 0 && --ChildSignalHolds == 0) {
+    sigset_t set = child_signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  }
+}
+
 int ReapChildren() {
   int reaped = 0;
   int status;
@@ -76,12 +117,8 @@ int ReapChildren() {
       if (LogLevel < L_DEBUG)
         LogDiagnostic(L_INFO, "Hint: Try setting the LogLevel to \"debug\" to find out more.");
     }
-    // Here, as their subsystems arrive:
-    //  - DeleteCert(pid): the child's local certificate goes (local certificates);
-    //  - the first processing job whose process list holds `pid` marks it
-    //    finished (the entry negated) and, when `failed`, takes the status:
-    //    negated for the last process (the backend), as is for a filter
-    //    (running a job).
+    // DeleteCert(pid): the child's local certificate goes (local certificates).
+    record_job_exit(pid, failed, status);
   }
   return reaped;
 }

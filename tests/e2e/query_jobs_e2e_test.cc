@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,9 @@ struct JobSpec {
   int priority;
 };
 
-// The queue: 5 goes first for its priority; beta is stopped.
+// The queue: 5 goes first for its priority; beta is stopped, so its jobs
+// stay queued; job 1 is printing on alpha through a backend that waits as
+// long as the scheduler lives.
 const JobSpec kJobs[] = {
     {1, "alpha", 3, "ann", 50},       {2, "beta", 4, "bob", 50},  {3, "alpha", 9, "ann", 50},
     {4, "alpha", 7, "anonymous", 50}, {5, "beta", 3, "anonymous", 60},
@@ -68,10 +71,17 @@ class QueryJobs : public ::testing::Test {
     ASSERT_FALSE(node_.empty()) << "the node command is needed (.ci/install-deps installs it)";
     root_.WriteConfig("LogLevel debug2\n");
     ASSERT_TRUE(WriteFile(root_.file("printers.conf"),
-                          "<Printer alpha>\nState Idle\nAccepting Yes\n</Printer>\n"
+                          "<Printer alpha>\nDeviceURI wait:/\nState Idle\nAccepting Yes\n</Printer>\n"
                           "<Printer beta>\nState Stopped\nAccepting Yes\n</Printer>\n"));
+    std::error_code ec;
+    std::filesystem::create_directories(root_.file("bin/backend"), ec);
+    ASSERT_FALSE(ec) << ec.message();
+    ASSERT_TRUE(WriteFile(root_.file("bin/backend/wait"),
+                          "#!/bin/sh\nwhile kill -0 $PPID 2>/dev/null; do sleep 0.1; done\n", 0755));
+    ASSERT_TRUE(WriteFile(root_.file("spool/d00001-001"), "job 1\n"));
     for (const JobSpec& job : kJobs) ASSERT_TRUE(WriteControlFile(root_.file("spool"), job));
     ASSERT_TRUE(vornd_.StartForeground()) << vornd_.Stderr();
+    ASSERT_TRUE(root_.WaitForLog("/backend/wait (PID")) << root_.ErrorLog();
   }
 
   Reply Query(int op, const std::vector<std::string>& attrs) { return RunQuery(node_, root_.port(), op, attrs); }
@@ -146,7 +156,7 @@ TEST_F(QueryJobs, GetJobAttributesNamesOneJob) {
        "job-hold-until-specified"},
       {"printer-uri and job-id, pending on a stopped printer",
        {"printer-uri=45:ipp://localhost/printers/beta", "job-id=21:5"}, "0x0000", 5, "printer-stopped"},
-      {"pending on an idle printer", {"job-uri=45:ipp://localhost/jobs/1"}, "0x0000", 1, "none"},
+      {"printing", {"job-uri=45:ipp://localhost/jobs/1"}, "0x0000", 1, "job-printing"},
       {"completed", {"job-uri=45:ipp://localhost/jobs/3"}, "0x0000", 3, "job-completed-successfully"},
       {"cancelled", {"job-uri=45:ipp://localhost/jobs/4"}, "0x0000", 4, "job-canceled-by-user"},
       {"printer-uri without job-id", {"printer-uri=45:ipp://localhost/printers/beta"}, "0x0400", 0, ""},

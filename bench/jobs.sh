@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Jobs per second through vornd, from submission to completion: a burst of
+# Print-Job requests (tests/e2e/burst_client.js, 8 kept-alive connections)
+# on a queue with no filter and a "file:" device, then the same on a queue
+# with one filter ("cat") before its "file:" device. The time runs from the
+# first request until Get-Jobs lists no active job. Prints the figures; no
+# pass or fail on them.
+#   bash bench/jobs.sh [build-dir] [jobs]   (default build/release, 2000 jobs)
+# Builds nothing (`make build` does). Everything runs under a temporary
+# directory that is removed at the end, with the scheduler.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build/release}
+jobs=${2:-2000}
+case "$build" in /*) ;; *) build="$here/$build" ;; esac
+vornd="$build/scheduler/vornd"
+
+if [ ! -x "$vornd" ]; then
+  echo "bench/jobs.sh: $vornd is missing: build it first with \`make build\`" >&2
+  exit 1
+fi
+if ! command -v node >/dev/null 2>&1 || [ ! -d "$here/tests/interop/node_modules/ipp-encoder" ]; then
+  echo "bench/jobs.sh: node and the npm packages of tests/interop are needed (\`make deps\`)" >&2
+  exit 1
+fi
+
+work=$(mktemp -d /tmp/vorn-jobs-bench-XXXXXX)
+vornd_pid=""
+cleanup() {
+  [ -n "$vornd_pid" ] && kill "$vornd_pid" 2>/dev/null && wait "$vornd_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
+    echo $((20000 + RANDOM % 20000))
+}
+
+wait_port() {
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+port=$(free_port)
+root="$work/root"
+mkdir -p "$root"/{logs,spool/tmp,ssl,bin/filter,bin/backend,data,ppd}
+cp "$here/data/vorn.types" "$here/data/vorn.convs" "$root/"
+
+# The one filter: copies its document (a file name for the first process of
+# a chain, else standard input) to standard output.
+cat >"$root/bin/filter/passthru" <<'SH'
+#!/bin/sh
+if [ -n "$6" ]; then exec cat "$6"; else exec cat; fi
+SH
+chmod 0755 "$root/bin/filter/passthru"
+
+# The filtered queue's PPD: plain text goes through passthru.
+cat >"$root/ppd/filtered.ppd" <<'PPD'
+*PPD-Adobe: "4.3"
+*FormatVersion: "4.3"
+*FileVersion: "1.0"
+*LanguageVersion: English
+*LanguageEncoding: ISOLatin1
+*PCFileName: "BENCH.PPD"
+*Product: "(Bench)"
+*PSVersion: "(3010.000) 0"
+*Manufacturer: "Vorn"
+*ModelName: "Bench"
+*ShortNickName: "Bench"
+*NickName: "Bench"
+*vornFilter: "text/plain 10 passthru"
+PPD
+
+cat >"$root/printers.conf" <<CONF
+<Printer plain>
+DeviceURI file:$work/plain.prn
+State Idle
+Accepting Yes
+</Printer>
+<Printer filtered>
+DeviceURI file:$work/filtered.prn
+State Idle
+Accepting Yes
+</Printer>
+CONF
+
+cat >"$root/vornd.conf" <<CONF
+ServerRoot $root
+RequestRoot $root/spool
+TempDir $root/spool/tmp
+ServerBin $root/bin
+DataDir $root/data
+ErrorLog logs/error_log
+AccessLog logs/access_log
+PageLog logs/page_log
+ServerName localhost
+User $(id -un)
+Group $(id -gn)
+Printcap $root/printcap
+LogLevel warn
+MaxJobs 0
+MaxClients 256
+MaxClientsPerHost 256
+Listen 127.0.0.1:$port
+CONF
+
+"$vornd" -f -c "$root/vornd.conf" >"$root/stdout" 2>&1 &
+vornd_pid=$!
+if ! wait_port "$port"; then
+  echo "bench/jobs.sh: vornd did not start:" >&2
+  cat "$root/stdout" "$root/logs/error_log" >&2 2>/dev/null || true
+  exit 1
+fi
+
+# Runs one burst; prints the queue's line.
+burst() {
+  local printer=$1 what=$2 out
+  if ! out=$(node "$here/tests/e2e/burst_client.js" "$port" "$printer" "$jobs" 8 300 "bench document"); then
+    echo "bench/jobs.sh: the burst on $printer did not complete:" >&2
+    echo "$out" >&2
+    tail -20 "$root/logs/error_log" >&2 2>/dev/null || true
+    exit 1
+  fi
+  awk -v what="$what" -v n="$jobs" '
+    /^submit_ms/ {s = $2} /^complete_ms/ {c = $2}
+    END {
+      printf "%-34s %6d jobs  submitted in %6.2f s  completed in %6.2f s  %8.1f jobs/s\n",
+             what, n, s / 1000, c / 1000, (c > 0 ? n * 1000 / c : 0)
+    }' <<<"$out"
+}
+
+echo "vornd: $vornd; $jobs jobs of 15 bytes per queue, 8 connections"
+burst plain "no filter, file: device"
+burst filtered "one filter, file: device"
