@@ -33,18 +33,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
-    echo $((20000 + RANDOM % 20000))
-}
-
-wait_port() {
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
+. "$here/bench/ports.bash"
 
 port=$(free_port)
 root="$work/root"

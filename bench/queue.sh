@@ -56,8 +56,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
-  echo $((20000 + RANDOM % 20000)))
+. "$here/bench/ports.bash"
+port=$(free_port)
 
 echo "generating $printers printers and $jobs jobs in $work"
 "$bin" gen "$work" "$port" "$printers" "$jobs"

@@ -1,7 +1,4 @@
 // Read-only operations on jobs: Get-Jobs and Get-Job-Attributes.
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <charconv>
 #include <climits>
 #include <ctime>
@@ -18,16 +15,6 @@
 #include "vorn/strings.h"
 
 namespace {
-
-// The port of the listener that accepted the connection (0 when unknown).
-int local_port(const client_t* con) {
-  sockaddr_storage addr{};
-  socklen_t len = sizeof(addr);
-  if (::getsockname(con->http.fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-  if (addr.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
-  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port);
-  return 0;
-}
 
 // Destinations by the name jobs carry, each looked up once per request: a
 // listing of thousands of jobs names the same destinations again and again.
@@ -52,34 +39,7 @@ struct job_reply_t {
 };
 
 job_reply_t start_job_reply(client_t* con, const ipp_attribute_t* requested) {
-  return {con, requested, "http://" + ServerName + ":" + std::to_string(local_port(con)) + "/jobs/", {}};
-}
-
-// The one job-state-reasons keyword of the job's state.
-const char* job_state_reason(job_t* job, dest_cache& dests) {
-  switch (JobState(job)) {
-    case IPP_JOB_PENDING: {
-      const printer_t* p = dests.find(job->dest);
-      return p && p->state == IPP_PRINTER_STOPPED ? "printer-stopped" : "none";
-    }
-    case IPP_JOB_HELD:
-      return ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_KEYWORD) ||
-                     ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_NAME)
-                 ? "job-hold-until-specified"
-                 : "job-incoming";
-    case IPP_JOB_PROCESSING:
-      return "job-printing";
-    case IPP_JOB_STOPPED:
-      return "job-stopped";
-    case IPP_JOB_CANCELLED:
-      return "job-canceled-by-user";
-    case IPP_JOB_ABORTED:
-      return "aborted-by-system";
-    case IPP_JOB_COMPLETED:
-      return "job-completed-successfully";
-    default:
-      return "none";
-  }
+  return {con, requested, "http://" + ServerName + ":" + std::to_string(listener_port(con)) + "/jobs/", {}};
 }
 
 // The values of one job: its URIs and the time computed now, its job group
@@ -102,7 +62,8 @@ void copy_job_values(job_reply_t& reply, job_t* job, bool id_added) {
       }
     }
   }
-  ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "", job_state_reason(job, reply.dests));
+  ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "",
+               job_state_reason(job, reply.dests.find(job->dest)));
 }
 
 const ipp_attribute_t* requested_of(client_t* con) {

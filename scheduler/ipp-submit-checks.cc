@@ -119,37 +119,33 @@ bool check_quotas(client_t* con, printer_t* p) {
   return true;
 }
 
-void add_job_state_reasons(client_t* con, job_t* job) {
-  const char* reason = "none";
+const char* job_state_reason(const job_t* job, const printer_t* dest) {
   switch (JobState(job)) {
-    case IPP_JOB_PENDING: {
-      const printer_t* p = LookupDestByName(job->dest);
-      reason = p && p->state == IPP_PRINTER_STOPPED ? "printer-stopped" : "none";
-      break;
-    }
+    case IPP_JOB_PENDING:
+      return dest && dest->state == IPP_PRINTER_STOPPED ? "printer-stopped" : "none";
     case IPP_JOB_HELD:
-      reason = ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_KEYWORD) ||
-                       ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_NAME)
-                   ? "job-hold-until-specified"
-                   : "job-incoming";
-      break;
+      return ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_KEYWORD) ||
+                     ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_NAME)
+                 ? "job-hold-until-specified"
+                 : "job-incoming";
     case IPP_JOB_PROCESSING:
-      reason = "job-printing";
-      break;
+      return "job-printing";
     case IPP_JOB_STOPPED:
-      reason = "job-stopped";
-      break;
+      return "job-stopped";
     case IPP_JOB_CANCELLED:
-      reason = "job-canceled-by-user";
-      break;
+      return "job-canceled-by-user";
     case IPP_JOB_ABORTED:
-      reason = "aborted-by-system";
-      break;
+      return "aborted-by-system";
     case IPP_JOB_COMPLETED:
-      reason = "job-completed-successfully";
-      break;
+      return "job-completed-successfully";
+    default:
+      return "none";
   }
-  ippAddString(con->ipp_response.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "", reason);
+}
+
+void add_job_state_reasons(client_t* con, job_t* job) {
+  ippAddString(con->ipp_response.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "",
+               job_state_reason(job, LookupDestByName(job->dest)));
 }
 
 void add_queued_job_count(client_t* con, printer_t* p) {

@@ -124,6 +124,9 @@ bool add_file(client_t* con, job_t* job, TypeRecord* filetype, int compressed);
 // attribute it sets replaces the request's attribute of that name.
 void read_ps_job_ticket(client_t* con);
 
+// The one "job-state-reasons" keyword of the job's state; `dest` is the
+// job's destination (null when it has none).
+const char* job_state_reason(const job_t* job, const printer_t* dest);
 // The response's "job-state-reasons" (job group) for the job's state.
 void add_job_state_reasons(client_t* con, job_t* job);
 // The response's "queued-job-count" (printer group): active jobs of `p`.
