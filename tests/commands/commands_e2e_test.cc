@@ -301,8 +301,9 @@ TEST_F(NoDefault, NoDefaultDestination) {
   EXPECT_EQ(JobAttributes(port(), id)["copies"], "4");
 }
 
-// A printer listening on 127.0.0.1: takes one connection and keeps every
-// byte until the peer closes (or 60 seconds pass).
+// A printer listening on 127.0.0.1: takes one connection, keeps every byte
+// until the peer half-closes (or 60 seconds pass), then answers "READY" and
+// closes.
 class SocketPrinter {
  public:
   SocketPrinter() {
@@ -340,6 +341,7 @@ class SocketPrinter {
       if (::poll(&q, 1, 1000) < 0) return;
       if (q.revents == 0) continue;
       ssize_t got = vorn::read_retry(peer.get(), buffer, sizeof(buffer));
+      if (got == 0) ::send(peer.get(), "READY\n", 6, MSG_NOSIGNAL);
       if (got <= 0) return;
       received_.append(buffer, size_t(got));
     }
@@ -384,6 +386,10 @@ TEST_F(SocketJourney, JobReachesTheSocketPrinter) {
   std::string received = printer_.Received();
   EXPECT_EQ(received.size(), data.size()) << root_.ErrorLog();
   EXPECT_TRUE(received == data);
+  // What the printer said back reaches the scheduler's log, and the job ends.
+  EXPECT_TRUE(root_.WaitForLog("[Job 1] DATA: READY")) << root_.ErrorLog();
+  EXPECT_TRUE(WaitUntil([&] { return JobAttributes(port(), 1)["job-state"] == "9"; }, 10s))
+      << JobAttributes(port(), 1)["job-state"] << root_.ErrorLog();
 }
 
 }  // namespace
