@@ -25,14 +25,15 @@ struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
 };
 
-void list_usb() {
-  std::string dir = device_directory();
+// One "direct usb:" line per printer port of `dir` whose name begins with
+// `prefix`, numbered from `*number` + 1 in directory order.
+void list_ports(const std::string& dir, const char* prefix, int* number) {
   std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
   if (!d) return;
-  int number = 0;
+  const size_t prefix_len = std::strlen(prefix);
   while (dirent* e = readdir(d.get())) {
-    if (std::strncmp(e->d_name, "usblp", 5) != 0) continue;
-    number++;
+    if (std::strncmp(e->d_name, prefix, prefix_len) != 0) continue;
+    ++*number;
     std::string path = dir + "/" + e->d_name;
     UsbDeviceInfo info;
     vorn::unique_fd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
@@ -44,8 +45,17 @@ void list_usb() {
     }
     std::string make_model = usb_make_model(info);
     device_line("direct usb:%s \"%s\" \"USB Printer #%d\"\n", path.c_str(), make_model.c_str(),
-                number);
+                *number);
   }
+}
+
+// The "usblp" ports of the device directory, then those current kernels
+// create as "usb/lp0", "usb/lp1", ...
+void list_usb() {
+  std::string dir = device_directory();
+  int number = 0;
+  list_ports(dir, "usblp", &number);
+  list_ports(dir + "/usb", "lp", &number);
 }
 
 }  // namespace

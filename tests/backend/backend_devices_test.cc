@@ -71,7 +71,8 @@ TEST(DeviceListing, ListsTheStandInPorts) {
   ASSERT_FALSE(dev.path().empty());
   Pty pty;
   ASSERT_TRUE(pty.Open());
-  for (const char* f : {"lp0", "lp2", "lp7", "tty00", "usblp0", "usblp1", "usb", "ttyS0"}) {
+  ASSERT_EQ(mkdir(dev.file("usb").c_str(), 0755), 0);
+  for (const char* f : {"lp0", "lp2", "lp7", "tty00", "usblp0", "usblp1", "usb/lp0", "usb/hiddev0", "ttyS0"}) {
     ASSERT_TRUE(WriteFile(dev.file(f), "")) << f;
   }
   ASSERT_EQ(symlink(pty.slave_path.c_str(), dev.file("tty01").c_str()), 0);
@@ -105,14 +106,17 @@ TEST(DeviceListing, ListsTheStandInPorts) {
     }
   }
 
-  // USB ports are numbered in directory order, which the file system picks.
+  // USB ports are numbered in directory order, which the file system picks;
+  // the "usb/lp" ports come after the "usblp" ones.
   Result r = RunBackend(kUsb, {kUsb}, JobEnv("", {"VORN_BACKEND_DEVDIR=" + d}));
   EXPECT_EQ(r.status, 0);
   auto got = Lines(r.out);
   std::sort(got.begin(), got.end());
-  std::vector<std::string> a = {"direct usb:" + d + "/usblp0 \"Unknown\" \"USB Printer #1\"",
+  std::vector<std::string> a = {"direct usb:" + d + "/usb/lp0 \"Unknown\" \"USB Printer #3\"",
+                                "direct usb:" + d + "/usblp0 \"Unknown\" \"USB Printer #1\"",
                                 "direct usb:" + d + "/usblp1 \"Unknown\" \"USB Printer #2\""};
-  std::vector<std::string> b = {"direct usb:" + d + "/usblp0 \"Unknown\" \"USB Printer #2\"",
+  std::vector<std::string> b = {"direct usb:" + d + "/usb/lp0 \"Unknown\" \"USB Printer #3\"",
+                                "direct usb:" + d + "/usblp0 \"Unknown\" \"USB Printer #2\"",
                                 "direct usb:" + d + "/usblp1 \"Unknown\" \"USB Printer #1\""};
   EXPECT_TRUE(got == a || got == b) << r.out;
 }
