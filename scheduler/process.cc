@@ -73,9 +73,13 @@ void setup_child(int infd, int outfd, int errfd, int root) {
   dfl.sa_handler = SIG_DFL;
   ::sigaction(SIGTERM, &dfl, nullptr);
   ::sigaction(SIGCHLD, &dfl, nullptr);
-  // An ignored SIGPIPE would survive execve(): a filter whose reader died
-  // must end, not write into the void.
-  ::sigaction(SIGPIPE, &dfl, nullptr);
+  // Ignored signals survive execve(): an ignored SIGPIPE (the scheduler's)
+  // would keep a filter whose reader died writing into the void, and those
+  // the scheduler itself inherited ignored are no business of a filter.
+  for (int sig = 1; sig < NSIG; sig++) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) ::sigaction(sig, &dfl, nullptr);
+  }
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
