@@ -228,18 +228,27 @@ TEST(SocketBackend, RetriesWhileRefusedUntilThePrinterListens) {
   EXPECT_EQ(LastLine(child.err_text), "INFO: Ready to print.");
 }
 
-TEST(SocketBackend, BackChannelDataReplacesTheProgressLine) {
-  // The print file is a FIFO, so the test decides when each block is read.
+// A job whose print file is a FIFO, so the test decides when each block is
+// read: the backend runs against a listening printer, `writer` feeds it.
+class SocketBackendFifo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string fifo = dir.file("job");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(printer.Listen());
+    const std::string uri = Uri(printer.port());
+    ASSERT_TRUE(Start(&child, kSocket, JobArgs(uri, "1", fifo), JobEnv(uri), -1));
+    writer.reset(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(writer);
+  }
+
   TempDir dir;
-  const std::string fifo = dir.file("job");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   Printer printer;
-  ASSERT_TRUE(printer.Listen());
-  const std::string uri = Uri(printer.port());
   Child child;
-  ASSERT_TRUE(Start(&child, kSocket, JobArgs(uri, "1", fifo), JobEnv(uri), -1));
-  vorn::unique_fd writer(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
-  ASSERT_TRUE(writer);
+  vorn::unique_fd writer;
+};
+
+TEST_F(SocketBackendFifo, BackChannelDataReplacesTheProgressLine) {
 
   vorn::unique_fd conn = printer.Accept(10s);
   ASSERT_TRUE(conn);
@@ -273,17 +282,7 @@ TEST(SocketBackend, BackChannelDataReplacesTheProgressLine) {
             LineIndex(child.err_text, "INFO: Print file sent, waiting for printer to finish..."));
 }
 
-TEST(SocketBackend, ResetConnectionFailsTheJob) {
-  TempDir dir;
-  const std::string fifo = dir.file("job");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  Printer printer;
-  ASSERT_TRUE(printer.Listen());
-  const std::string uri = Uri(printer.port());
-  Child child;
-  ASSERT_TRUE(Start(&child, kSocket, JobArgs(uri, "1", fifo), JobEnv(uri), -1));
-  vorn::unique_fd writer(open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
-  ASSERT_TRUE(writer);
+TEST_F(SocketBackendFifo, ResetConnectionFailsTheJob) {
   vorn::unique_fd conn = printer.Accept(10s);
   ASSERT_TRUE(conn);
   ASSERT_TRUE(WaitForStderr(&child, "INFO: Connected to host, sending print job...\n", 10s));

@@ -23,6 +23,15 @@ ipp_ptr Attrs(const builder& fill) {
 
 constexpr ipp_tag_t kJob = IPP_TAG_JOB;
 
+// The four job- attributes a remote printer needs, and job-id.
+void AddJobNames(ipp_t* a) {
+  ippAddString(a, kJob, IPP_TAG_KEYWORD, "job-billing", "", "dept");
+  ippAddStrings(a, kJob, IPP_TAG_NAME, "job-sheets", "", std::vector<std::string>{"standard", "none"});
+  ippAddString(a, kJob, IPP_TAG_KEYWORD, "job-hold-until", "", "no-hold");
+  ippAddInteger(a, kJob, IPP_TAG_INTEGER, "job-priority", 50);
+  ippAddInteger(a, kJob, IPP_TAG_INTEGER, "job-id", 3);
+}
+
 TEST(JobOptionsString, WritesEachValueTypeAndLeavesOutWhatFiltersMustNotSee) {
   const struct {
     const char* what;
@@ -92,20 +101,12 @@ TEST(JobOptionsString, WritesEachValueTypeAndLeavesOutWhatFiltersMustNotSee) {
        false, false, "cs=utf-8"},
       {"job- names stay out for a local printer",
        [](ipp_t* a) {
-         ippAddString(a, kJob, IPP_TAG_KEYWORD, "job-billing", "", "dept");
-         ippAddStrings(a, kJob, IPP_TAG_NAME, "job-sheets", "", std::vector<std::string>{"standard", "none"});
-         ippAddString(a, kJob, IPP_TAG_KEYWORD, "job-hold-until", "", "no-hold");
-         ippAddInteger(a, kJob, IPP_TAG_INTEGER, "job-priority", 50);
-         ippAddInteger(a, kJob, IPP_TAG_INTEGER, "job-id", 3);
+         AddJobNames(a);
        },
        false, false, ""},
       {"a remote printer gets the four it needs to queue the job, no other job- name",
        [](ipp_t* a) {
-         ippAddString(a, kJob, IPP_TAG_KEYWORD, "job-billing", "", "dept");
-         ippAddStrings(a, kJob, IPP_TAG_NAME, "job-sheets", "", std::vector<std::string>{"standard", "none"});
-         ippAddString(a, kJob, IPP_TAG_KEYWORD, "job-hold-until", "", "no-hold");
-         ippAddInteger(a, kJob, IPP_TAG_INTEGER, "job-priority", 50);
-         ippAddInteger(a, kJob, IPP_TAG_INTEGER, "job-id", 3);
+         AddJobNames(a);
          ippAddInteger(a, kJob, IPP_TAG_ENUM, "job-state", 3);
        },
        false, true, "job-billing=dept job-sheets=standard,none job-hold-until=no-hold job-priority=50"},
