@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "scheduler/ipp.h"
 #include "scheduler/log.h"
 #include "vorn/ipp-http.h"
+#include "vorn/strings.h"
 
 namespace {
 
@@ -58,6 +60,25 @@ bool close_request_file(client_t* con) {
 }
 
 }  // namespace
+
+int RemoveStaleRequestFiles() {
+  DIR* dir = ::opendir(RequestRoot.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  while (dirent* e = ::readdir(dir)) {
+    std::string_view name = e->d_name;
+    auto hex = [](char c) { return vorn::isdigit(c) || (c >= 'a' && c <= 'f'); };
+    if (name.size() != 8 || !std::all_of(name.begin(), name.end(), hex)) continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0) {
+      LogDiagnostic(L_INFO, "Removed stale request file %s/%s.", RequestRoot.c_str(), e->d_name);
+      removed++;
+    }
+  }
+  ::closedir(dir);
+  return removed;
+}
 
 int create_request_file(client_t* con) {
   char name[1100];

@@ -187,3 +187,9 @@ int create_request_file(client_t* con);
 
 // Closes and removes the request file, if any.
 void remove_request_file(client_t* con);
+
+// Removes the request files ("%08x", regular files) a previous run left in
+// RequestRoot when it ended while receiving them; each is logged. Only for
+// start-up: while clients are served, those names are files in use.
+// Returns the number removed.
+int RemoveStaleRequestFiles();

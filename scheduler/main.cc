@@ -4,6 +4,7 @@
 #include <ctime>
 #include <syslog.h>
 
+#include "scheduler/client.h"
 #include "scheduler/cmdline.h"
 #include "scheduler/conf.h"
 #include "scheduler/daemon.h"
@@ -37,6 +38,8 @@ int main(int argc, char* argv[]) {
     ReportConfigurationFailure();
     return 1;
   }
+  // Uploads cut short by the end of the previous run.
+  RemoveStaleRequestFiles();
 
   // InitCertificates(): seeds the generator and creates the root
   // certificate (local certificates).

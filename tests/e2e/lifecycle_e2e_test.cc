@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <regex>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -140,6 +141,28 @@ TEST(Lifecycle, AGzipCompressedConfigurationIsRead) {
   // LogLevel debug came from inside the compressed file.
   EXPECT_NE(root.ErrorLog().find("D ["), std::string::npos) << root.ErrorLog();
   EXPECT_TRUE(exited_zero(vornd.Stop()));
+}
+
+TEST(Lifecycle, StartUpRemovesTheRequestFilesOfAnEarlierRun) {
+  ServerRoot root;
+  root.WriteConfig();
+  // What a run killed while receiving two documents left, beside files that
+  // only look alike and must stay.
+  for (const char* name : {"00000001", "0000002a", "0000002A", "0000003", "c00001", "0000002a.x"})
+    ASSERT_TRUE(WriteFile(root.file("spool/") + name, "partial upload")) << name;
+  ASSERT_EQ(::symlink("/etc/hostname", root.file("spool/0000004b").c_str()), 0);
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  for (const char* gone : {"00000001", "0000002a"}) {
+    EXPECT_FALSE(FileExists(root.file("spool/") + gone)) << gone;
+    EXPECT_NE(root.ErrorLog().find("Removed stale request file " + root.file("spool/") + gone + "."),
+              std::string::npos)
+        << root.ErrorLog();
+  }
+  for (const char* kept : {"0000002A", "0000003", "c00001", "0000002a.x"})
+    EXPECT_TRUE(FileExists(root.file("spool/") + kept)) << kept;
+  struct stat st;
+  EXPECT_EQ(::lstat(root.file("spool/0000004b").c_str(), &st), 0);
 }
 
 }  // namespace
