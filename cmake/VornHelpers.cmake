@@ -29,14 +29,31 @@ function(vorn_program name)
   install(TARGETS ${name} RUNTIME DESTINATION ${P_DEST})
 endfunction()
 
-# vorn_unit_test(file LIBS ...): one GoogleTest executable per *_test.cc file.
-function(vorn_unit_test file)
-  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
-  get_filename_component(name ${file} NAME_WE)
-  add_executable(${name} ${file})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+# vorn_test_folder(name DIR dir [LIBS ...] [DEFS ...] [DEPENDS ...]
+#                  [SOURCES ...] [TIMEOUT s] [LABEL l]):
+# every *_test.cc of one folder linked into one GoogleTest program. ctest
+# still lists and runs each test on its own; only the linking is shared.
+function(vorn_test_folder name)
+  cmake_parse_arguments(T "" "DIR;TIMEOUT;LABEL" "LIBS;DEFS;DEPENDS;SOURCES" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${T_DIR}/*_test.cc)
+  if(NOT srcs)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  if(NOT T_LABEL)
+    set(T_LABEL unit)
+  endif()
+  add_executable(${name} ${srcs} ${T_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE
-    VORN_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VORN_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    VORN_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VORN_BINARY_DIR="${PROJECT_BINARY_DIR}" ${T_DEFS})
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VORN_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${T_LABEL}
+               ENVIRONMENT "VORN_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()

@@ -5,7 +5,7 @@
 #include "vorn/ipp.h"
 #include "vorn/options.h"
 
-#include "../lib/util/dests-private.h"
+#include "../lib/dests/dests-private.h"
 
 #include <cstdint>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "scheduler/conf.h"
+#include "scheduler/conf/conf.h"
 #include "scheduler/log.h"
 
 namespace {

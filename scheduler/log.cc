@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "scheduler/buffile.h"
-#include "scheduler/client.h"
-#include "scheduler/conf.h"
+#include "scheduler/http/client.h"
+#include "scheduler/conf/conf.h"
 
 namespace {
 

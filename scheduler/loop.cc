@@ -10,13 +10,13 @@
 #include <ctime>
 #include <syslog.h>
 
-#include "scheduler/browse.h"
-#include "scheduler/client.h"
-#include "scheduler/conf.h"
+#include "scheduler/browse/browse.h"
+#include "scheduler/http/client.h"
+#include "scheduler/conf/conf.h"
 #include "scheduler/fdset.h"
-#include "scheduler/job.h"
-#include "scheduler/jobrun.h"
-#include "scheduler/listen.h"
+#include "scheduler/jobs/job.h"
+#include "scheduler/run/run.h"
+#include "scheduler/http/listeners.h"
 #include "scheduler/log.h"
 #include "scheduler/server.h"
 #include "scheduler/signals.h"

@@ -4,12 +4,12 @@
 #include <ctime>
 #include <syslog.h>
 
-#include "scheduler/client.h"
+#include "scheduler/http/client.h"
 #include "scheduler/cmdline.h"
-#include "scheduler/conf.h"
+#include "scheduler/conf/conf.h"
 #include "scheduler/daemon.h"
 #include "scheduler/fdset.h"
-#include "scheduler/job.h"
+#include "scheduler/jobs/job.h"
 #include "scheduler/loop.h"
 #include "scheduler/signals.h"
 

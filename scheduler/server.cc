@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "scheduler/client.h"
+#include "scheduler/http/client.h"
 #include "scheduler/fdset.h"
-#include "scheduler/listen.h"
+#include "scheduler/http/listeners.h"
 #include "scheduler/log.h"
-#include "scheduler/tls.h"
+#include "scheduler/http/tls.h"
 
 vorn::unique_fd CGIPipeRead, CGIPipeWrite;
 

@@ -3,8 +3,8 @@
 #include <csignal>
 #include <sys/wait.h>
 
-#include "scheduler/conf.h"
-#include "scheduler/job.h"
+#include "scheduler/conf/conf.h"
+#include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
 
 namespace {

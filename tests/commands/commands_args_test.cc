@@ -260,7 +260,7 @@ class Reader {
   // The wait status, or -1 when the command has not ended within 20 seconds.
   int Wait() {
     int status = -1;
-    done_ = WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 20s);
+    done_ = WaitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, kWait);
     return done_ ? status : -1;
   }
 
@@ -290,7 +290,7 @@ TEST_F(SubmitArgs, SignalsWhileCopyingStandardInput) {
     Reader reader(env_.Argv(c.program, {c.dest_flag, "laser"}), err_path, c.ignored);
     ASSERT_TRUE(reader.started());
     ASSERT_TRUE(reader.Write("some text\n"));
-    ASSERT_TRUE(WaitUntil([&] { return !ListDir(env_.tmp()).empty(); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return !ListDir(env_.tmp()).empty(); }, kWait));
     ASSERT_EQ(::kill(reader.pid(), c.sig), 0);
     // The signal is pending before the command can see the end of its input.
     reader.Write("more text\n");

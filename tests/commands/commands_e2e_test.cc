@@ -388,7 +388,7 @@ TEST_F(SocketJourney, JobReachesTheSocketPrinter) {
   EXPECT_TRUE(received == data);
   // What the printer said back reaches the scheduler's log, and the job ends.
   EXPECT_TRUE(root_.WaitForLog("[Job 1] DATA: READY")) << root_.ErrorLog();
-  EXPECT_TRUE(WaitUntil([&] { return JobAttributes(port(), 1)["job-state"] == "9"; }, 10s))
+  EXPECT_TRUE(WaitUntil([&] { return JobAttributes(port(), 1)["job-state"] == "9"; }, kWait))
       << JobAttributes(port(), 1)["job-state"] << root_.ErrorLog();
 }
 

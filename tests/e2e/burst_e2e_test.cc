@@ -67,7 +67,7 @@ TEST(Burst, ThousandJobsAreAcceptedAndPrintedWithoutKeepingDescriptors) {
         for (size_t at = fds.find("socket:"); at != std::string::npos; at = fds.find("socket:", at + 1)) sockets++;
         return fds.find("access_log") != std::string::npos && sockets == 1;
       },
-      5s));
+      kWait));
   int before = DescriptorCount(vornd.pid());
   ASSERT_GT(before, 0);
   std::string before_list = DescriptorList(vornd.pid());
@@ -84,7 +84,7 @@ TEST(Burst, ThousandJobsAreAcceptedAndPrintedWithoutKeepingDescriptors) {
 
   // The clients are gone once the server has seen them close.
   int after = -1;
-  EXPECT_TRUE(WaitUntil([&] { return (after = DescriptorCount(vornd.pid())) <= before; }, 10s))
+  EXPECT_TRUE(WaitUntil([&] { return (after = DescriptorCount(vornd.pid())) <= before; }, kWait))
       << "before:\n" << before_list << "after:\n" << DescriptorList(vornd.pid());
 
   // Finished jobs stay as history (control files); their documents are gone.

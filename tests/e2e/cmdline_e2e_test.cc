@@ -54,7 +54,7 @@ TEST(CommandLine, ErrorsPrintTheMessageAndTheUsageAndExitOne) {
   for (const UsageCase& c : cases) {
     std::vector<std::string> argv{VorndPath()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    RunResult r = RunProgram(argv, 10s);
+    RunResult r = RunProgram(argv, kWait);
     std::string shown = c.args.empty() ? "" : c.args[0];
     EXPECT_EQ(r.exit_status, 1) << shown;
     EXPECT_EQ(r.err, c.err) << shown;
@@ -73,7 +73,7 @@ TEST(CommandLine, RelativeConfigPathIsTakenFromTheCurrentDirectory) {
     ::_exit(127);
   }
   ASSERT_GT(pid, 0);
-  bool listening = WaitUntil([&] { return CanConnect(root.port()); }, 10s);
+  bool listening = WaitUntil([&] { return CanConnect(root.port()); }, kWait);
   ::kill(pid, SIGTERM);
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -160,7 +160,7 @@ TEST(Daemon, OnlyTheChildsSignalCountsAndADeathBySignalIsReported) {
   ASSERT_TRUE(vornd.Start({"-c", root.conf_path()}));
   pid_t parent = vornd.started_pid();
   std::vector<pid_t> children;
-  ASSERT_TRUE(WaitUntil([&] { return (children = ChildrenOf(parent)).size() == 1; }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return (children = ChildrenOf(parent)).size() == 1; }, kWait));
 
   // SIGUSR1 from anyone but the child is no readiness.
   ASSERT_EQ(::kill(parent, SIGUSR1), 0);

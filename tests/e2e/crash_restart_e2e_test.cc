@@ -359,7 +359,7 @@ TEST_F(CrashRestart, KilledWhileWritingLosesNothing) {
 
     // The restart: whatever the last round left must load whole. A kill at
     // a control file write may come first; then the next round checks.
-    const bool up = vornd->WaitListening(root_.port(), 10s);
+    const bool up = vornd->WaitListening(root_.port(), kWait);
     if (mode != 0) {
       if (up) CheckServer("after restart " + std::to_string(r));
       if (!up || HasFatalFailure()) {
@@ -380,7 +380,7 @@ TEST_F(CrashRestart, KilledWhileWritingLosesNothing) {
       killer.join();
       if (killed_at_write) hit++;
     }
-    EXPECT_NE(vornd->Wait(10s), -1);
+    EXPECT_NE(vornd->Wait(), -1);
     stop = true;
     uploader.join();
     vornd.reset();

@@ -16,11 +16,16 @@ namespace e2e {
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
+// How long a wait for something that should happen may take. Generous, so a
+// loaded machine running the sanitizer build does not fail a test that is
+// merely slow; a wait that succeeds returns as soon as the condition holds.
+inline constexpr milliseconds kWait = 30s;
+
 // The vornd under test (the build passes its path in).
 const char* VorndPath();
 
 // Polls `condition` every 20 ms until it holds or `timeout` has passed.
-bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout);
+bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout = kWait);
 
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, std::string_view content, mode_t mode = 0644);
@@ -36,7 +41,7 @@ bool CanConnect(int port, bool ipv6 = false);
 int ConnectTo(int port);
 
 // Whether the peer of `fd` closed the connection within `timeout`.
-bool PeerClosed(int fd, milliseconds timeout);
+bool PeerClosed(int fd, milliseconds timeout = kWait);
 
 // The top of the source tree (where data/ and tests/ are).
 std::string SourceDir();
@@ -70,9 +75,9 @@ class RawHttp {
   int fd() const { return fd_; }
   bool Send(std::string_view bytes) { return SendAll(fd_, bytes); }
   // Reads the next response; `head_request` when it answers a HEAD.
-  Response Read(milliseconds timeout = 10s, bool head_request = false);
+  Response Read(milliseconds timeout = kWait, bool head_request = false);
   // Send then Read.
-  Response Exchange(std::string_view request, milliseconds timeout = 10s, bool head_request = false);
+  Response Exchange(std::string_view request, milliseconds timeout = kWait, bool head_request = false);
 
  private:
   // Reads more into buffer_; false on close, error or timeout.
@@ -128,7 +133,7 @@ class ServerRoot {
   // ssl/server.key (the openssl command); "" on success, else why not.
   std::string MakeCertificate() const;
   // Waits until the error log contains `text`.
-  bool WaitForLog(std::string_view text, milliseconds timeout = 10s) const;
+  bool WaitForLog(std::string_view text, milliseconds timeout = kWait) const;
 
  private:
   std::string path_;
@@ -150,25 +155,25 @@ class Vornd {
   bool Start(const std::vector<std::string>& args);
 
   // Foreground start: "-f -c <conf>" and wait until the port accepts.
-  bool StartForeground(milliseconds timeout = 10s);
+  bool StartForeground(milliseconds timeout = kWait);
 
   // Daemon start: "-c <conf>"; waits for the parent to exit and returns its
   // exit status (-1 on timeout). When it is 0, daemon_pid() is the daemon.
-  int StartDaemon(milliseconds timeout = 10s);
+  int StartDaemon(milliseconds timeout = kWait);
 
   // The process to signal: the daemon once one was found, else the started one.
   pid_t pid() const { return daemon_pid_ > 0 ? daemon_pid_ : pid_; }
   pid_t started_pid() const { return pid_; }
   pid_t daemon_pid() const { return daemon_pid_; }
 
-  bool WaitListening(int port, milliseconds timeout = 10s, bool ipv6 = false);
+  bool WaitListening(int port, milliseconds timeout = kWait, bool ipv6 = false);
   int Signal(int sig);
 
   // Waits for pid() to end; returns its wait status, or -1 on timeout.
-  int Wait(milliseconds timeout = 10s);
+  int Wait(milliseconds timeout = kWait);
 
   // SIGTERM and Wait.
-  int Stop(milliseconds timeout = 10s);
+  int Stop(milliseconds timeout = kWait);
 
   std::string Stdout() const;
   std::string Stderr() const;

@@ -125,7 +125,7 @@ TEST_F(Requests, MalformedRequestLinesAreRefused) {
       EXPECT_EQ(r.Header("Allow"), "GET, HEAD, OPTIONS, POST");
     }
     if (c.log) {
-      EXPECT_TRUE(root_.WaitForLog(c.log, 2s)) << c.log;
+      EXPECT_TRUE(root_.WaitForLog(c.log)) << c.log;
     }
   }
   // The refusals did not stop the service.
@@ -165,7 +165,7 @@ TEST_F(Requests, KeepAliveOffClosesAfterEachResponse) {
   auto r = http.Exchange("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\nConnection: Keep-Alive\r\n\r\n");
   EXPECT_EQ(r.body, "plain notes\n");
   EXPECT_EQ(r.Header("Keep-Alive"), "");
-  EXPECT_TRUE(PeerClosed(http.fd(), 5s));
+  EXPECT_TRUE(PeerClosed(http.fd(), kWait));
 }
 
 TEST_F(Requests, OptionsListsTheMethods) {
@@ -195,10 +195,10 @@ TEST_F(Requests, AChunkedIppPostIsReadAcrossChunksAndAnswered) {
   EXPECT_EQ(std::to_string(r.body.size()), r.Header("Content-Length"));
 
   std::string expected_count = std::to_string(request.size() + document.size() + r.body.size());
-  EXPECT_TRUE(WaitUntil([&] { return count_of(root_.AccessLog(), "\"POST /printers/lab HTTP/1.1\" 200 " + expected_count) == 1; }, 5s))
+  EXPECT_TRUE(WaitUntil([&] { return count_of(root_.AccessLog(), "\"POST /printers/lab HTTP/1.1\" 200 " + expected_count) == 1; }, kWait))
       << root_.AccessLog();
   EXPECT_NE(root_.ErrorLog().find("writing " + std::to_string(document.size()) + " bytes"), std::string::npos);
-  EXPECT_TRUE(WaitUntil([&] { return spool_files(root_.file("spool")).empty(); }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return spool_files(root_.file("spool")).empty(); }, kWait));
 
   // The connection serves the next request.
   auto next = http.Exchange("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\n\r\n");
@@ -228,7 +228,7 @@ TEST_F(Requests, BodiesOverLimitRequestBodyAre413AndNotKept) {
           std::string(500, 'y'));
   EXPECT_EQ(r.status, 200) << r.head;
   EXPECT_EQ(r.Header("Content-Type"), "application/ipp; charset=utf-8");
-  EXPECT_TRUE(WaitUntil([&] { return spool_files(root_.file("spool")).empty(); }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return spool_files(root_.file("spool")).empty(); }, kWait));
 }
 
 TEST_F(Requests, APartlyReceivedRequestFileIsRemovedWhenTheClientLeaves) {
@@ -242,9 +242,9 @@ TEST_F(Requests, APartlyReceivedRequestFileIsRemovedWhenTheClientLeaves) {
       std::vector<std::string> files = spool_files(root_.file("spool"));
       return files.size() == 1 ? ReadFile(root_.file("spool/" + files[0])).size() : size_t(0);
     };
-    EXPECT_TRUE(WaitUntil([&] { return spooled() == 4000u; }, 5s)) << spooled();
+    EXPECT_TRUE(WaitUntil([&] { return spooled() == 4000u; }, kWait)) << spooled();
   }
-  EXPECT_TRUE(WaitUntil([&] { return spool_files(root_.file("spool")).empty(); }, 5s))
+  EXPECT_TRUE(WaitUntil([&] { return spool_files(root_.file("spool")).empty(); }, kWait))
       << spool_files(root_.file("spool"))[0];
 }
 
@@ -253,7 +253,7 @@ TEST_F(Requests, AnIppBodyThatIsNoIppMessageIs400) {
   std::string garbage = "\x01\x01\x00\x0a\x00\x00\x00\x01\x01\x47\xff\xff";  // a name longer than the body
   auto r = Ask(post_header("/printers/lab", "Content-Length: " + std::to_string(garbage.size())) + garbage);
   EXPECT_EQ(r.status, 400) << r.head;
-  EXPECT_TRUE(root_.WaitForLog("IPP Read Error!", 2s));
+  EXPECT_TRUE(root_.WaitForLog("IPP Read Error!"));
 }
 
 TEST_F(Requests, UploadedConfigurationFilesAreInstalledAndReloaded) {
@@ -271,7 +271,7 @@ TEST_F(Requests, UploadedConfigurationFilesAreInstalledAndReloaded) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);  // the mode of the file it replaced
   EXPECT_TRUE(root_.WaitForLog("Installing config file \"" + root_.file("local.types") + "\"..."));
   // Any file but vornd.conf asks for a full reload.
-  EXPECT_TRUE(WaitUntil([&] { return count_of(root_.ErrorLog(), "Full reload is required.") == 2; }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return count_of(root_.ErrorLog(), "Full reload is required.") == 2; }, kWait));
   ASSERT_TRUE(vornd_.WaitListening(root_.port()));
 
   std::string conf = root_.BaseConfig() + "LogLevel debug2\nKeepAliveTimeout 17\n";
@@ -298,9 +298,9 @@ TEST_F(Requests, AClientThatStopsMidRequestIsClosedAfterTimeout) {
   ASSERT_TRUE(headers.Send("GET /notes.txt HTTP/1.1\r\nHost: local"));
   // Others are served meanwhile.
   EXPECT_EQ(Ask("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\n\r\n").body, "plain notes\n");
-  EXPECT_TRUE(PeerClosed(partial.fd(), 8s));
-  EXPECT_TRUE(PeerClosed(headers.fd(), 8s));
-  EXPECT_TRUE(PeerClosed(silent.fd(), 8s));
+  EXPECT_TRUE(PeerClosed(partial.fd(), kWait));
+  EXPECT_TRUE(PeerClosed(headers.fd(), kWait));
+  EXPECT_TRUE(PeerClosed(silent.fd(), kWait));
   EXPECT_GE(count_of(root_.ErrorLog(), "after 2 seconds of inactivity..."), 3u);
 }
 
@@ -313,15 +313,15 @@ TEST_F(Requests, MaxClientsPerHostClosesTheConnectionsOverTheLimit) {
         size_t accepted = count_of(log, "] AcceptClient() ");
         return accepted >= 1 && accepted == count_of(log, "] CloseClient() ");
       },
-      5s));
+      kWait));
   RawHttp a(root_.port()), b(root_.port());
   auto first = a.Exchange("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\n\r\n");
   auto second = b.Exchange("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\n\r\n");
   ASSERT_EQ(first.status, 200);
   ASSERT_EQ(second.status, 200);
   RawHttp c(root_.port()), d(root_.port());
-  EXPECT_TRUE(PeerClosed(c.fd(), 5s));
-  EXPECT_TRUE(PeerClosed(d.fd(), 5s));
+  EXPECT_TRUE(PeerClosed(c.fd(), kWait));
+  EXPECT_TRUE(PeerClosed(d.fd(), kWait));
   EXPECT_EQ(count_of(root_.ErrorLog(), "Possible DoS attack - more than 2 clients connecting from localhost!"), 1u);
   // The two within the limit go on.
   EXPECT_EQ(a.Exchange("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\n\r\n").body, "plain notes\n");
@@ -350,7 +350,7 @@ TEST_F(Requests, HostNameLookupsNameThePeerOrRefuseIt) {
   Start("HostNameLookups double\n");
   // The loopback peer is "localhost" without asking anyone.
   EXPECT_EQ(Ask("GET /notes.txt HTTP/1.1\r\nHost: localhost\r\n\r\n").status, 200);
-  EXPECT_TRUE(WaitUntil([&] { return root_.AccessLog().find("localhost - - [") == 0; }, 5s)) << root_.AccessLog();
+  EXPECT_TRUE(WaitUntil([&] { return root_.AccessLog().find("localhost - - [") == 0; }, kWait)) << root_.AccessLog();
 
   // Another loopback address has no name here: double lookups refuse it.
   sockaddr_in other{};
@@ -362,7 +362,7 @@ TEST_F(Requests, HostNameLookupsNameThePeerOrRefuseIt) {
     GTEST_SKIP() << "127.0.0.2 has the name " << name << " here";
   int fd = connect_from("127.0.0.2", root_.port());
   if (fd < 0) GTEST_SKIP() << "no 127.0.0.2 here";
-  EXPECT_TRUE(PeerClosed(fd, 10s));
+  EXPECT_TRUE(PeerClosed(fd));
   ::close(fd);
   EXPECT_TRUE(root_.WaitForLog("Name lookup failed - connection from 127.0.0.2 closed!"));
 }

@@ -149,7 +149,7 @@ TEST_F(IppProcess, MissingAttributesAreNamedInTheLog) {
     size_t start = root_.ErrorLog().size();
     std::string out = Send(request(1, 1, 0x000A, 3, {group(1, c.attrs)}));
     EXPECT_NE(out.find("\nstatus 0x0400\n"), std::string::npos) << out;
-    ASSERT_TRUE(WaitUntil([&] { return root_.ErrorLog().find("End of attributes...", start) != std::string::npos; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return root_.ErrorLog().find("End of attributes...", start) != std::string::npos; }, kWait));
     std::string log = root_.ErrorLog().substr(start);
     for (const char* line : {charset_line, language_line, uri_line}) {
       bool expected = std::find(c.lines.begin(), c.lines.end(), line) != c.lines.end();

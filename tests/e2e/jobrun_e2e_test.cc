@@ -196,7 +196,7 @@ TEST_F(JobRun, AFailingBackendStopsThePrinterAndKeepsTheJob) {
   Job(1, "laser", {"JR: one\n"});
   ASSERT_TRUE(WriteFile(root_.file("backend-fail"), ""));
   Start();
-  ASSERT_TRUE(WaitUntil([&] { return PrinterAttrs("laser").value(1, "printer-state") == "5"; }, 20s))
+  ASSERT_TRUE(WaitUntil([&] { return PrinterAttrs("laser").value(1, "printer-state") == "5"; }, kWait))
       << root_.ErrorLog();
   Reply printer = PrinterAttrs("laser");
   EXPECT_EQ(printer.value(1, "printer-state-message"), "device unplugged") << printer.raw;

@@ -27,7 +27,7 @@ TEST(Lifecycle, SigtermStopsWithStatusZeroAndClosesTheListener) {
 
   int status = vornd.Stop();
   EXPECT_TRUE(exited_zero(status)) << status;
-  EXPECT_TRUE(PeerClosed(client, 5s)) << "clients are closed on the way out";
+  EXPECT_TRUE(PeerClosed(client)) << "clients are closed on the way out";
   ::close(client);
   EXPECT_FALSE(CanConnect(root.port()));
   EXPECT_NE(root.ErrorLog().find("E ["), std::string::npos);
@@ -48,9 +48,9 @@ TEST(Lifecycle, SighupWithAChangedListenMovesTheListener) {
   root.WriteConfig("Listen 127.0.0.1:" + std::to_string(new_port) + "\n", false);
   ASSERT_EQ(vornd.Signal(SIGHUP), 0);
 
-  EXPECT_TRUE(WaitUntil([&] { return CanConnect(new_port); }, 10s));
+  EXPECT_TRUE(WaitUntil([&] { return CanConnect(new_port); }));
   EXPECT_FALSE(CanConnect(root.port())) << "the old port still accepts";
-  EXPECT_TRUE(PeerClosed(client, 5s));
+  EXPECT_TRUE(PeerClosed(client));
   ::close(client);
   std::string log = root.ErrorLog();
   char listening[64];
@@ -86,9 +86,9 @@ TEST(Lifecycle, SighupAnswersARequestInFlightBeforeMovingTheListener) {
   RawHttp::Response r = client.Exchange("\r\n");
   EXPECT_EQ(r.status, 200) << r.head;
   EXPECT_EQ(r.body, "still here\n");
-  EXPECT_TRUE(r.closed || PeerClosed(client.fd(), 5s)) << "closed after the answer for the reload";
+  EXPECT_TRUE(r.closed || PeerClosed(client.fd(), kWait)) << "closed after the answer for the reload";
 
-  EXPECT_TRUE(WaitUntil([&] { return CanConnect(new_port); }, 10s));
+  EXPECT_TRUE(WaitUntil([&] { return CanConnect(new_port); }));
   EXPECT_FALSE(CanConnect(root.port()));
   EXPECT_TRUE(exited_zero(vornd.Stop()));
 }

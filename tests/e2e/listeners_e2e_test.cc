@@ -32,7 +32,7 @@ size_t settled_accepts(const ServerRoot& root, size_t probes) {
         accepted = count_of(log, "] AcceptClient() ");
         return accepted >= probes && accepted == count_of(log, "] CloseClient() ");
       },
-      5s);
+      kWait);
   return accepted;
 }
 
@@ -83,7 +83,7 @@ TEST_F(TlsListener, PlainTextOnTheTlsPortFailsTheHandshakeAndCloses) {
   ASSERT_GE(fd, 0);
   const char request[] = "GET / HTTP/1.0\r\n\r\n";
   ASSERT_EQ(::send(fd, request, sizeof(request) - 1, MSG_NOSIGNAL), ssize_t(sizeof(request) - 1));
-  EXPECT_TRUE(PeerClosed(fd, 5s));
+  EXPECT_TRUE(PeerClosed(fd));
   ::close(fd);
   EXPECT_TRUE(root_.WaitForLog("EncryptClient: ")) << root_.ErrorLog();
   // The scheduler goes on serving.
@@ -100,7 +100,7 @@ TEST(Listeners, MaxClientsHoldsNewConnectionsUntilOneCloses) {
   int a = ConnectTo(root.port()), b = ConnectTo(root.port());
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
-  ASSERT_TRUE(WaitUntil([&] { return count_of(root.ErrorLog(), "] AcceptClient() ") == base + 2; }, 5s))
+  ASSERT_TRUE(WaitUntil([&] { return count_of(root.ErrorLog(), "] AcceptClient() ") == base + 2; }, kWait))
       << base << "\n" << root.ErrorLog();
   EXPECT_TRUE(root.WaitForLog("Max clients reached, holding new connections..."));
 
@@ -110,7 +110,7 @@ TEST(Listeners, MaxClientsHoldsNewConnectionsUntilOneCloses) {
   EXPECT_FALSE(WaitUntil([&] { return count_of(root.ErrorLog(), "] AcceptClient() ") > base + 2; }, 700ms));
 
   ::close(a);
-  EXPECT_TRUE(WaitUntil([&] { return count_of(root.ErrorLog(), "] AcceptClient() ") == base + 3; }, 5s))
+  EXPECT_TRUE(WaitUntil([&] { return count_of(root.ErrorLog(), "] AcceptClient() ") == base + 3; }, kWait))
       << root.ErrorLog();
   EXPECT_NE(root.ErrorLog().find("Resuming new connection processing..."), std::string::npos);
   ::close(b);
@@ -125,7 +125,7 @@ TEST(Listeners, AnIdleClientIsClosedAfterTimeout) {
   ASSERT_TRUE(vornd.StartForeground());
   int fd = ConnectTo(root.port());
   ASSERT_GE(fd, 0);
-  EXPECT_TRUE(PeerClosed(fd, 6s));
+  EXPECT_TRUE(PeerClosed(fd));
   ::close(fd);
   EXPECT_TRUE(root.WaitForLog("after 1 seconds of inactivity...")) << root.ErrorLog();
   vornd.Stop();
@@ -146,8 +146,8 @@ TEST(Listeners, ListensOnIPv6LoopbackAndOnNames) {
                    std::to_string(named_port) + "\n");
   Vornd vornd(root);
   ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
-  EXPECT_TRUE(vornd.WaitListening(v6_port, 5s, true));
-  EXPECT_TRUE(vornd.WaitListening(named_port, 5s));
+  EXPECT_TRUE(vornd.WaitListening(v6_port, kWait, true));
+  EXPECT_TRUE(vornd.WaitListening(named_port));
   std::string log = root.ErrorLog();
   EXPECT_NE(log.find("Listening to [::1]:" + std::to_string(v6_port)), std::string::npos) << log;
   EXPECT_NE(log.find("Listening to 7f000001:" + std::to_string(named_port)), std::string::npos) << log;

@@ -85,7 +85,7 @@ TEST(ErrorLog, RotatesAtMaxLogSizeKeepingOneOldGeneration) {
       ASSERT_GE(fd, 0);
       ::close(fd);
     }
-    ASSERT_TRUE(root.WaitForLog("CloseClient() ", 5s));
+    ASSERT_TRUE(root.WaitForLog("CloseClient() ", kWait));
     vornd.Stop();
 
     std::string log = root.ErrorLog(), old = ReadFile(root.file("logs/error_log.O"));

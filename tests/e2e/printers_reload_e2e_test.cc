@@ -39,7 +39,7 @@ TEST(Printers, StartUpAndReloadLoadPrintersConf) {
         return ReadFile(root.file("printcap")) ==
                printcap_head + "office|Office printer:rm=localhost:rp=office:\nlab|lab:rm=localhost:rp=lab:\n";
       },
-      10s))
+      kWait))
       << ReadFile(root.file("printcap"));
   std::string log = root.ErrorLog();
   EXPECT_NE(log.find("] Unknown configuration directive Bogus on line 4 of printers.conf.\n"), std::string::npos)
@@ -50,7 +50,7 @@ TEST(Printers, StartUpAndReloadLoadPrintersConf) {
   ASSERT_TRUE(WriteFile(root.file("printers.conf"), "<Printer solo>\n</Printer>\n"));
   ASSERT_EQ(vornd.Signal(SIGHUP), 0);
   EXPECT_TRUE(WaitUntil(
-      [&] { return ReadFile(root.file("printcap")) == printcap_head + "solo|solo:rm=localhost:rp=solo:\n"; }, 10s))
+      [&] { return ReadFile(root.file("printcap")) == printcap_head + "solo|solo:rm=localhost:rp=solo:\n"; }, kWait))
       << ReadFile(root.file("printcap"));
 
   int status = vornd.Stop();

@@ -48,7 +48,7 @@ class RequestsToVornd : public ::testing::Test {
           }
           return Settled() && std::chrono::steady_clock::now() - since >= 500ms;
         },
-        10s);
+        kWait);
   }
 
   size_t Accepted() const { return count_of(root_.ErrorLog(), "] AcceptClient() "); }
@@ -81,7 +81,7 @@ class RequestsToVornd : public ::testing::Test {
       ASSERT_NE(ippFindAttribute(response, "attributes-charset", IPP_TAG_CHARSET), nullptr);
       ippDelete(response);
     }
-    EXPECT_TRUE(root_.WaitForLog("writing 17 bytes", 5s)) << root_.ErrorLog();
+    EXPECT_TRUE(root_.WaitForLog("writing 17 bytes")) << root_.ErrorLog();
   }
 
   ServerRoot root_;
@@ -96,7 +96,7 @@ TEST_F(RequestsToVornd, TwoRequestsShareOneKeptAliveConnection) {
   http->timeout = 20000;
   TwoRequests(http);
   httpClose(http);
-  EXPECT_TRUE(WaitUntil([&] { return Settled(); }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return Settled(); }, kWait));
   EXPECT_EQ(Accepted(), before + 1) << root_.ErrorLog();
   EXPECT_EQ(count_of(root_.AccessLog(), "\"POST /printers/lab HTTP/1.1\" 200 "), 2u) << root_.AccessLog();
 }
@@ -108,7 +108,7 @@ TEST_F(RequestsToVornd, TwoRequestsOverTlsFromTheFirstByte) {
   http->timeout = 20000;
   TwoRequests(http);
   httpClose(http);
-  EXPECT_TRUE(WaitUntil([&] { return Settled(); }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return Settled(); }, kWait));
   EXPECT_EQ(Accepted(), before + 1) << root_.ErrorLog();
   EXPECT_EQ(count_of(root_.ErrorLog(), "Connection now encrypted."), 1u);
 }

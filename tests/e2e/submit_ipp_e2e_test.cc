@@ -103,7 +103,7 @@ class SubmitServer {
             return n.size() == 8 && n.find_first_not_of("0123456789abcdef") == std::string::npos;
           });
         },
-        5s);
+        kWait);
     return names;
   }
 

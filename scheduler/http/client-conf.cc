@@ -1,0 +1,79 @@
+// Configuration files uploaded with PUT /admin/conf/NAME: installed whole
+// through the safe file writer (the old version kept as NAME.O), then the
+// configuration is reloaded.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+#include "scheduler/buffile.h"
+#include "scheduler/http/client-private.h"
+#include "scheduler/conf/conf.h"
+#include "scheduler/log.h"
+#include "scheduler/loop.h"
+#include "scheduler/safefile.h"
+
+namespace {
+
+constexpr size_t kCopyBlock = 1024;
+
+}  // namespace
+
+http_status_t install_conf_file(client_t* con) {
+  constexpr std::string_view prefix = "/admin/conf/";
+  std::string target = ServerRoot + "/" + con->resource.substr(prefix.size());
+  LogDiagnostic(L_INFO, "Installing config file \"%s\"...", target.c_str());
+
+  // The new version keeps the owner and mode of the one it replaces.
+  mode_t mode = mode_t(ConfigFilePerm) & 07777;
+  uid_t uid = User;
+  gid_t gid = Group;
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) {
+    mode = old.st_mode & 07777;
+    uid = old.st_uid;
+    gid = old.st_gid;
+  }
+
+  // A gzip-compressed upload is stored decompressed.
+  auto in = BufFileOpen(con->filename.c_str(), "r");
+  if (!in) {
+    LogDiagnostic(L_ERROR, "Unable to open request file \"%s\" - %s", con->filename.c_str(), std::strerror(errno));
+    return HTTP_SERVER_ERROR;
+  }
+  auto out = SafeFileCreate(target, mode, uid, gid);
+  if (!out) {
+    LogDiagnostic(L_ERROR, "Unable to open config file \"%s\" - %s", target.c_str(), std::strerror(errno));
+    return HTTP_SERVER_ERROR;
+  }
+
+  char buffer[kCopyBlock];
+  long bytes;
+  while ((bytes = BufFileRead(in.get(), buffer, sizeof(buffer))) > 0) {
+    if (BufFileWrite(out->file.get(), buffer, size_t(bytes)) != bytes) {
+      LogDiagnostic(L_ERROR, "Unable to copy to config file \"%s\" - %s", target.c_str(), std::strerror(errno));
+      return HTTP_SERVER_ERROR;  // the unfinished new file goes with `out`
+    }
+  }
+  if (int e = BufFileError(in.get())) {
+    // A damaged upload must not replace a good file with part of itself.
+    LogDiagnostic(L_ERROR, "Unable to read request file \"%s\" - %s", con->filename.c_str(), std::strerror(e));
+    return HTTP_SERVER_ERROR;
+  }
+  in.reset();
+  remove_request_file(con);
+
+  if (SafeFileCommit(std::move(out)) != 0) {
+    LogDiagnostic(L_ERROR, "Unable to rename new config file \"%s\" - %s", target.c_str(), std::strerror(errno));
+    return HTTP_SERVER_ERROR;
+  }
+
+  // vornd.conf alone needs only its settings re-read; anything else (printers,
+  // classes, types) a full reload. A pending full reload is never narrowed.
+  if (con->resource == "/admin/conf/vornd.conf") {
+    if (ReloadPending != 1) ReloadPending = 2;
+  } else {
+    ReloadPending = 1;
+  }
+  return HTTP_CREATED;
+}

@@ -1,0 +1,288 @@
+// printers.conf: loading the local printers at start-up and reload, and
+// saving them whenever they change.
+//
+// The file is one block per printer:
+//   <Printer NAME> or <DefaultPrinter NAME>
+//   Info, Location, DeviceURI, State, StateMessage, Accepting, JobSheets,
+//   QuotaPeriod, PageLimit, KLimit, AllowUser / DenyUser lines
+//   </Printer>
+// Directive names are compared with regard to case.
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "scheduler/buffile.h"
+#include "scheduler/conf/conf.h"
+#include "scheduler/log.h"
+#include "scheduler/printers/printers-private.h"
+#include "scheduler/printers/printers.h"
+#include "scheduler/safefile.h"
+#include "vorn/strings.h"
+
+namespace {
+
+constexpr size_t kMaxLine = 1023;
+constexpr size_t kMaxDirective = 255;
+
+// Lines of printers.conf: each keeps its first kMaxLine bytes; the rest of
+// a longer line is skipped, so it never turns into lines of its own. A line
+// ends at "\n", "\r" or "\r\n".
+class LineReader {
+ public:
+  explicit LineReader(BufFile* fp) : fp_(fp) {}
+
+  // False at the end of the data.
+  bool Next(std::string& line) {
+    line.clear();
+    int c = Get();
+    if (c < 0) return false;
+    while (c >= 0 && c != '\n' && c != '\r') {
+      if (line.size() < kMaxLine) line.push_back(char(c));
+      c = Get();
+    }
+    if (c == '\r') {
+      int n = Get();
+      if (n != '\n') peeked_ = n;
+    }
+    return true;
+  }
+
+ private:
+  int Get() {
+    if (peeked_ != kNone) {
+      int c = peeked_;
+      peeked_ = kNone;
+      return c;
+    }
+    return BufFileGetChar(fp_);
+  }
+  static constexpr int kNone = -2;
+  BufFile* fp_;
+  int peeked_ = kNone;
+};
+
+// A decimal number; anything else gives 0, negative values 0 and values past
+// INT_MAX INT_MAX.
+int ParseCount(std::string_view value) {
+  long long n = 0;
+  const char* end = value.data() + value.size();
+  std::errc ec = std::from_chars(value.data(), end, n).ec;
+  if (ec == std::errc::result_out_of_range) return value.starts_with("-") ? 0 : INT_MAX;
+  if (ec != std::errc() || n < 0) return 0;
+  return n > INT_MAX ? INT_MAX : int(n);
+}
+
+// Finishes a printer read from the file.
+void ClosePrinter(printer_t* p) {
+  SetPrinterAttrs(p);
+  RecordPrinterHistory(p);
+}
+
+// Values are written on one line: control characters (a newline in an info
+// text, say) would start a directive of their own.
+std::string OneLine(std::string_view value) {
+  std::string s(value);
+  for (char& c : s)
+    if ((unsigned char)c < 0x20 || c == 0x7f) c = ' ';
+  return s;
+}
+
+}  // namespace
+
+void LoadAllPrinters() {
+  std::string path = ServerRoot + "/printers.conf";
+  auto fp = BufFileOpen(path.c_str(), "r");
+  if (!fp) {
+    LogDiagnostic(L_ERROR, "LoadAllPrinters: Unable to open %s - %s", path.c_str(), std::strerror(errno));
+    return;
+  }
+
+  PrintcapDeferred = true;
+  printer_t* p = nullptr;
+  bool skipping = false;  // inside the block of a printer that could not be added
+  int linenum = 0;
+  std::string line;
+  bool syntax_error = false;
+  auto syntax = [&] {
+    LogDiagnostic(L_ERROR, "Syntax error on line %d of printers.conf.", linenum);
+    syntax_error = true;
+  };
+  LineReader reader(fp.get());
+  while (reader.Next(line)) {
+    linenum++;
+    std::string_view s = vorn::trim(line);
+    if (s.empty() || s[0] == '#') continue;
+    size_t end = 0;
+    while (end < s.size() && !vorn::isspace(s[end])) end++;
+    std::string name(vorn::cut(s.substr(0, end), kMaxDirective));
+    std::string value(vorn::trim(s.substr(end)));
+
+    if (name == "<Printer" || name == "<DefaultPrinter") {
+      if (p || skipping || value.empty() || value.back() != '>') {
+        syntax();
+        break;
+      }
+      value.pop_back();
+      std::string pname(vorn::trim(value));
+      if (pname.empty()) {
+        syntax();
+        break;
+      }
+      if (LookupDestByName(vorn::cut(pname, kMaxPrinterName))) {
+        // A second block for the same name must not create a second record.
+        LogDiagnostic(L_ERROR, "Duplicate printer %s on line %d of printers.conf.", pname.c_str(), linenum);
+        skipping = true;
+        continue;
+      }
+      LogDiagnostic(L_DEBUG, "LoadAllPrinters: Loading printer %s...", pname.c_str());
+      p = AddPrinter(pname.c_str());
+      if (!p) {
+        skipping = true;  // logged by AddPrinter
+        continue;
+      }
+      p->accepting = 1;
+      p->state = IPP_PRINTER_IDLE;
+      if (name == "<DefaultPrinter") DefaultPrinter = p;
+      continue;
+    }
+    if (name == "</Printer>") {
+      if (skipping) {
+        skipping = false;
+        continue;
+      }
+      if (!p) {
+        syntax();
+        break;
+      }
+      ClosePrinter(p);
+      p = nullptr;
+      continue;
+    }
+    if (skipping) continue;
+    if (!p) {
+      syntax();
+      break;
+    }
+
+    if (name == "Info") {
+      p->info = vorn::cut(value, kMaxPrinterText);
+    } else if (name == "Location") {
+      p->location = vorn::cut(value, kMaxPrinterText);
+    } else if (name == "DeviceURI") {
+      p->device_uri = vorn::cut(value, kMaxPrinterURI);
+    } else if (name == "State") {
+      if (vorn::iequals(value, "idle"))
+        p->state = IPP_PRINTER_IDLE;
+      else if (vorn::iequals(value, "stopped"))
+        p->state = IPP_PRINTER_STOPPED;
+    } else if (name == "StateMessage") {
+      p->state_message = vorn::cut(value, kMaxStateMessage);
+    } else if (name == "Accepting") {
+      p->accepting = vorn::iequals(value, "yes") ? 1 : 0;
+    } else if (name == "JobSheets") {
+      std::string_view v = value;
+      size_t sp = 0;
+      while (sp < v.size() && !vorn::isspace(v[sp])) sp++;
+      if (sp > 0) p->job_sheets[0] = vorn::cut(v.substr(0, sp), kMaxPrinterText);
+      std::string_view second = vorn::trim(v.substr(sp));
+      size_t sp2 = 0;
+      while (sp2 < second.size() && !vorn::isspace(second[sp2])) sp2++;
+      if (sp2 > 0) p->job_sheets[1] = vorn::cut(second.substr(0, sp2), kMaxPrinterText);
+    } else if (name == "QuotaPeriod") {
+      p->quota_period = ParseCount(value);
+    } else if (name == "PageLimit") {
+      p->page_limit = ParseCount(value);
+    } else if (name == "KLimit") {
+      p->k_limit = ParseCount(value);
+    } else if (name == "AllowUser") {
+      p->deny_users = 0;
+      AddUserRule(p, value);
+    } else if (name == "DenyUser") {
+      p->deny_users = 1;
+      AddUserRule(p, value);
+    } else {
+      LogDiagnostic(L_ERROR, "Unknown configuration directive %s on line %d of printers.conf.", name.c_str(),
+                    linenum);
+    }
+  }
+
+  if (int e = BufFileError(fp.get()))
+    LogDiagnostic(L_ERROR, "LoadAllPrinters: Unable to read %s - %s", path.c_str(), std::strerror(e));
+  if (p) {
+    // The file ended (or a syntax error came) inside a block: what was read
+    // of the printer is kept, with its attributes built like any other.
+    if (!syntax_error) LogDiagnostic(L_ERROR, "Syntax error on line %d of printers.conf.", linenum);
+    ClosePrinter(p);
+  }
+  PrintcapDeferred = false;
+  SavePrintcap();
+}
+
+int WritePrintersConf() {
+  std::string path = ServerRoot + "/printers.conf";
+  uid_t owner = RunAsUser ? User : ::getuid();
+  auto out = SafeFileCreate(path, mode_t(ConfigFilePerm) & 07777, owner, Group);
+  if (!out) {
+    LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(errno));
+    return 0;
+  }
+  LogDiagnostic(L_INFO, "Saving printers.conf...");
+
+  BufFile* fp = out->file.get();
+  char date[256];
+  time_t now = time(nullptr);
+  struct tm tm_now;
+  localtime_r(&now, &tm_now);
+  // The locale's own date form is what the header is meant to show.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-y2k"
+  if (strftime(date, sizeof(date), "%c", &tm_now) == 0) date[0] = '\0';
+#pragma GCC diagnostic pop
+  bool ok = BufFilePuts(fp, "# Printer configuration file for VORN v1.1\n") >= 0 &&
+            BufFilePrintf(fp, "# Written by vornd on %s\n", date) >= 0;
+
+  // BufFilePrintf stops at 2047 characters: values go through Puts.
+  auto line = [&](const char* directive, std::string_view value) {
+    if (!ok) return;
+    ok = BufFilePuts(fp, directive) >= 0 && BufFilePuts(fp, " ") >= 0 &&
+         BufFilePuts(fp, OneLine(value).c_str()) >= 0 && BufFilePuts(fp, "\n") >= 0;
+  };
+
+  for (printer_t* p = Printers; p && ok; p = p->next) {
+    if (p->type & (PRINTER_REMOTE | PRINTER_CLASS | PRINTER_IMPLICIT)) continue;
+    ok = BufFilePuts(fp, p == DefaultPrinter ? "<DefaultPrinter " : "<Printer ") >= 0 &&
+         BufFilePuts(fp, OneLine(p->name).c_str()) >= 0 && BufFilePuts(fp, ">\n") >= 0;
+    if (!p->info.empty()) line("Info", p->info);
+    if (!p->location.empty()) line("Location", p->location);
+    if (!p->device_uri.empty()) line("DeviceURI", p->device_uri);
+    if (p->state == IPP_PRINTER_STOPPED) {
+      line("State", "Stopped");
+      line("StateMessage", p->state_message);
+    } else {
+      line("State", "Idle");  // a printer busy now is idle after a restart
+    }
+    line("Accepting", p->accepting ? "Yes" : "No");
+    line("JobSheets", OneLine(p->job_sheets[0]) + " " + OneLine(p->job_sheets[1]));
+    line("QuotaPeriod", std::to_string(p->quota_period));
+    line("PageLimit", std::to_string(p->page_limit));
+    line("KLimit", std::to_string(p->k_limit));
+    for (const std::string& user : p->users) line(p->deny_users ? "DenyUser" : "AllowUser", user);
+    if (ok) ok = BufFilePuts(fp, "</Printer>\n") >= 0;
+  }
+
+  if (!ok) {
+    int e = errno;
+    out.reset();  // removes the unfinished file; the old one stays
+    LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(e));
+    return 0;
+  }
+  if (SafeFileCommit(std::move(out)) != 0) {
+    LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(errno));
+    return 0;
+  }
+  return 1;
+}
