@@ -6,8 +6,8 @@
 # of several), beside the targets. No pass or fail on them.
 #   bash bench/queue.sh [build-dir] [printers [jobs [repetitions]]]
 # The build directory (default build/release, made by `make build`) is
-# configured RelWithDebInfo when new, and vornd and the libraries the helper
-# needs are built there. Everything else lives in a temporary directory that
+# configured RelWithDebInfo when new, and vornd and the helper are built
+# there. Everything else lives in a temporary directory that
 # is removed at the end, with the server.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,28 +20,14 @@ case "$build" in /*) ;; *) build="$here/$build" ;; esac
 mkdir -p "$build"
 log="$build/queue-bench-build.log"
 if ! { [ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; } >"$log" 2>&1 ||
-   ! cmake --build "$build" -j2 --target vornd vorn_ipp vorn_base >>"$log" 2>&1; then
+   ! cmake --build "$build" -j2 --target vornd queue_bench >>"$log" 2>&1; then
   cat "$log" >&2
   echo "bench/queue.sh: building vornd failed" >&2
   exit 1
 fi
 vornd="$build/scheduler/vornd"
 
-libs=()
-for l in vorn_ipp vorn_base; do
-  f=$(find "$build/lib" -name "lib$l.a" | head -n1)
-  if [ -z "$f" ]; then
-    echo "bench/queue.sh: lib$l.a not found under $build/lib" >&2
-    exit 1
-  fi
-  libs+=("$f")
-done
 bin="$build/bench/queue_bench"
-mkdir -p "$build/bench"
-if [ ! -x "$bin" ] || [ "$here/bench/queue_bench.cc" -nt "$bin" ] || [ "${libs[0]}" -nt "$bin" ]; then
-  ${CXX:-c++} -std=c++20 -O2 -g -Wall -Wextra -I"$here/lib/include" -I"$build/include" \
-    "$here/bench/queue_bench.cc" "${libs[@]}" -o "$bin"
-fi
 
 work=$(mktemp -d /tmp/vorn-queue-bench-XXXXXX)
 pid=""
