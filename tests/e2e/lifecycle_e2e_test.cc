@@ -93,21 +93,6 @@ TEST(Lifecycle, SighupAnswersARequestInFlightBeforeMovingTheListener) {
   EXPECT_TRUE(exited_zero(vornd.Stop()));
 }
 
-TEST(Lifecycle, ReloadWithAnUnreadableConfigurationEndsTheScheduler) {
-  ServerRoot root;
-  root.WriteConfig();
-  Vornd vornd(root);
-  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
-  WriteFile(root.conf_path(), root.BaseConfig() + "<Location /broken\n");
-  ASSERT_EQ(vornd.Signal(SIGHUP), 0);
-  int status = vornd.Wait();
-  ASSERT_NE(status, -1);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  EXPECT_NE(vornd.Stderr().find("vornd: Unable to read configuration file '" + root.conf_path() + "' - exiting!"),
-            std::string::npos);
-  EXPECT_FALSE(CanConnect(root.port()));
-}
-
 TEST(Lifecycle, WithRunAsUserTheSchedulerDropsRootAndSighupEndsIt) {
   if (::getuid() != 0) GTEST_SKIP() << "needs root to change user";
   const passwd* nobody = ::getpwnam("nobody");
