@@ -143,8 +143,22 @@ void StopListening() {
   for (listener_t& lis : Listeners) lis.fd.reset();
 }
 
+namespace {
+
+// The first listener with an open socket: it tells whether listening is
+// paused. (A socket that could not be opened again after a refused reload
+// leaves its entry closed.)
+const listener_t* first_open() {
+  for (const listener_t& lis : Listeners)
+    if (lis.fd) return &lis;
+  return nullptr;
+}
+
+}  // namespace
+
 bool ListeningPaused() {
-  return Listeners.empty() || !Listeners.front().fd || !InputSet.isset(Listeners.front().fd.get());
+  const listener_t* first = first_open();
+  return !first || !InputSet.isset(first->fd.get());
 }
 
 void PauseListening() {
@@ -160,8 +174,8 @@ void PauseListening() {
 }
 
 void ResumeListening() {
-  if (Listeners.empty() || !Listeners.front().fd || InputSet.isset(Listeners.front().fd.get()))
-    return;
+  const listener_t* first = first_open();
+  if (!first || InputSet.isset(first->fd.get())) return;
   if (int(Clients.size()) >= MaxClients - 1)
     LogDiagnostic(L_WARN, "Resuming new connection processing...");
   LogDiagnostic(L_DEBUG, "ResumeListening: setting input bits...");

@@ -1,8 +1,9 @@
 // Listening sockets: the listener table filled by Port, Listen, SSLPort and
 // SSLListen, and the opening, pausing, resuming and closing of the sockets.
 //
-// Listening is "paused" exactly when the first listener's descriptor is not
-// in InputSet: while the client table is full or a reload waits for clients.
+// Listening is "paused" exactly when the first open listener's descriptor
+// is not in InputSet: while the client table is full or a reload waits for
+// clients.
 #pragma once
 
 #include <vector>

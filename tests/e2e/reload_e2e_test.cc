@@ -136,4 +136,22 @@ TEST_F(Reload, SighupAfterASyntaxErrorKeepsTheSettingsAndAGoodOneStillApplies) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// Only at start-up does a configuration that does not read end the
+// scheduler, and its errors go to the log the file names.
+TEST(StartUp, AConfigurationThatDoesNotReadEndsTheSchedulerWithItsErrorInTheLogItNames) {
+  ServerRoot root;
+  root.WriteConfig("<Location /x\n");
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.Start({"-f", "-c", root.conf_path()}));
+  int status = vornd.Wait();
+  ASSERT_NE(status, -1);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_NE(vornd.Stderr().find("vornd: Unable to read configuration file '" + root.conf_path() + "' - exiting!"),
+            std::string::npos)
+      << vornd.Stderr();
+  EXPECT_NE(root.ErrorLog().find("] ReadConfiguration() Syntax error on line 16.\n"), std::string::npos)
+      << root.ErrorLog();
+  EXPECT_FALSE(CanConnect(root.port()));
+}
+
 }  // namespace
