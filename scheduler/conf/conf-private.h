@@ -31,7 +31,7 @@ bool parse_configuration(const char* path, conf_t& conf);
 
 // Parses an open configuration file line by line (Include files too).
 // Returns false only on fatal syntax errors (a "<Location" line without ">"
-// or a Location block without its end) and when the file cannot be read.
+// or a Location block without its end); the caller checks for read errors.
 bool read_config_file(BufFile* file, conf_t& conf);
 
 // Parses the body of "<Location path>" up to "</Location>"; `linenum` is the

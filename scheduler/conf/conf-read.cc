@@ -159,7 +159,7 @@ void put_in_force(conf_t& conf) {
 }
 
 // A reload that cannot be done leaves everything as it was: the settings,
-// locations and listeners in force, the clients' table, printers and jobs.
+// locations and listeners in force, the printers and the jobs.
 // At start-up there is nothing to keep and the scheduler ends: what was read
 // of the file decides where its messages go, as it would have had it been
 // good.
