@@ -32,8 +32,10 @@ fuzz: deps
 bench: build
 	@for b in bench/*.sh; do echo "== $$b"; bash $$b build/release || exit 1; done
 
+# PREFIX is compiled in (configuration and data paths) and DESTDIR, when set,
+# stages every file under it, e.g. make install PREFIX=/usr DESTDIR=/tmp/stage.
 install: build
-	$(CMAKE) --install build/release
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install build/release
 
 clean:
 	rm -rf build

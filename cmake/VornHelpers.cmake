@@ -21,12 +21,46 @@ function(vorn_component name)
   endif()
 endfunction()
 
+# vorn_layout(prefix): where an installation under `prefix` keeps its files,
+# in VORN_SERVERROOT, VORN_SERVERBIN, VORN_DATADIR, VORN_DOCROOT,
+# VORN_FONTPATH, VORN_REQUESTS, VORN_LOGDIR and VORN_PRINTCAP. Configuration
+# and state go to /etc and /var for the prefixes /usr and /, else under the
+# prefix. The build compiles these in as defaults for its prefix; the install
+# script computes them again for the prefix given to `cmake --install`.
+function(vorn_layout prefix)
+  string(REGEX REPLACE "/+$" "" root "${prefix}")
+  if(root STREQUAL "" OR root STREQUAL "/usr")
+    set(etc "/etc")
+    set(var "/var")
+  else()
+    set(etc "${root}/etc")
+    set(var "${root}/var")
+  endif()
+  set(VORN_SERVERROOT "${etc}/vorn" PARENT_SCOPE)
+  set(VORN_SERVERBIN  "${root}/lib/vorn" PARENT_SCOPE)
+  set(VORN_DATADIR    "${root}/share/vorn" PARENT_SCOPE)
+  set(VORN_DOCROOT    "${root}/share/vorn/doc" PARENT_SCOPE)
+  set(VORN_FONTPATH   "${root}/share/vorn/fonts" PARENT_SCOPE)
+  set(VORN_REQUESTS   "${var}/spool/vorn" PARENT_SCOPE)
+  set(VORN_LOGDIR     "${var}/log/vorn" PARENT_SCOPE)
+  set(VORN_PRINTCAP   "${etc}/printcap" PARENT_SCOPE)
+endfunction()
+
 # vorn_program(name DEST dir SOURCES ... LIBS ...): one installed executable.
+# A DEST under the install prefix is installed relative to it, so that
+# `cmake --install --prefix` moves it along.
 function(vorn_program name)
   cmake_parse_arguments(P "" "DEST" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${P_SOURCES})
   target_link_libraries(${name} PRIVATE ${P_LIBS})
-  install(TARGETS ${name} RUNTIME DESTINATION ${P_DEST})
+  set(dest "${P_DEST}")
+  if(IS_ABSOLUTE "${dest}")
+    cmake_path(IS_PREFIX CMAKE_INSTALL_PREFIX "${dest}" NORMALIZE under_prefix)
+    if(under_prefix)
+      file(RELATIVE_PATH dest "${CMAKE_INSTALL_PREFIX}" "${dest}")
+    endif()
+  endif()
+  install(TARGETS ${name} RUNTIME DESTINATION ${dest})
 endfunction()
 
 # vorn_test_folder(name DIR dir [LIBS ...] [DEFS ...] [DEPENDS ...]

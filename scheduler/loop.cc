@@ -53,7 +53,6 @@ void dump_state() {
 
 // The end after a failed select() or reload.
 int shut_down_on_failure() {
-  // DeleteAllCerts(): local certificates.
   CloseAllClients();
   StopListening();
   return 1;
@@ -89,9 +88,10 @@ void accept_backlog() {
   }
 }
 
-// Drains the clients for a pending reload and reloads once none is left.
-// Returns false when the reload failed.
-bool handle_reload() {
+// Drains the clients for a pending reload and reloads once none is left. A
+// file that does not read, or listeners that cannot open, leave the
+// configuration in force (ReadConfiguration logs why).
+void handle_reload() {
   if (!ListeningPaused()) accept_backlog();
   if (!Clients.empty()) {
     for (size_t i = 0; i < Clients.size();) {
@@ -106,12 +106,8 @@ bool handle_reload() {
     }
     PauseListening();
   }
-  if (!Clients.empty()) return true;
-  if (!ReadConfiguration()) {
-    ReportConfigurationFailure();
-    return false;
-  }
-  return true;
+  if (!Clients.empty()) return;
+  ReadConfiguration();
 }
 
 // Jobs whose status pipe is readable. UpdateJob may free any job (the one it
@@ -169,7 +165,7 @@ int RunMainLoop() {
       if (RunAsUser) return stop_on_signal("SIGHUP");
       ReloadPending = 1;
     }
-    if (ReloadPending && !handle_reload()) return shut_down_on_failure();
+    if (ReloadPending) handle_reload();
 
     WorkInput.copy_from(InputSet);
     WorkOutput.copy_from(OutputSet);
@@ -199,20 +195,10 @@ int RunMainLoop() {
 
     service_jobs();
 
-    // CGI error pipe: UpdateCGI() when CGIPipeRead is readable (CGI programs).
-
-    // Browsing, when Browsing is on and a protocol enabled: UpdateVORNBrowse()
-    // when BrowseSocket is readable, UpdatePolling() when the poll pipe is,
-    // UpdateSLPBrowse() when the SLP refresh is due, then SendBrowseList()
-    // (browsing and polling).
-
     // Timed holds are released and idle printers given work every 10 seconds.
     if (now - JobCheckTime >= 10) {
       RunPendingJobs();
       JobCheckTime = now;
     }
-
-    // With a non-zero RootCertDuration, renew the root certificate after that
-    // many seconds: DeleteCert(0), AddCert(0, "root") (local certificates).
   }
 }

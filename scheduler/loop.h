@@ -19,13 +19,13 @@ extern time_t JobCheckTime;
 // to child processes.
 extern std::string TZ;
 
-// Reports a configuration that cannot be read ("Unable to read
+// Reports a configuration that cannot be read at start-up ("Unable to read
 // configuration file '%s' - exiting!") to the system log at emerg and on
 // standard error (still the terminal while vornd starts in the foreground
 // or its parent waits).
 void ReportConfigurationFailure();
 
 // Runs the select() loop until the scheduler stops. Returns the exit status:
-// 0 after SIGTERM (or SIGHUP with RunAsUser), 1 after a failed select() or
-// a failed reload.
+// 0 after SIGTERM (or SIGHUP with RunAsUser), 1 after a failed select(). A
+// failed reload keeps the configuration in force and the loop running.
 int RunMainLoop();

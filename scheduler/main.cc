@@ -41,9 +41,6 @@ int main(int argc, char* argv[]) {
   // Uploads cut short by the end of the previous run.
   RemoveStaleRequestFiles();
 
-  // InitCertificates(): seeds the generator and creates the root
-  // certificate (local certificates).
-
   DaemonReady();
   if (RunAsUser && !DropPrivileges()) return 1;
 

@@ -28,8 +28,6 @@ void StartServer() {
   LoadServerContext(any_ssl_listener() ? L_ERROR : L_DEBUG);
 
   StartListening();
-  // StartBrowsing(): browse socket and SLP (browsing).
-  // StartPolling(): one pollerd per BrowsePoll line (polling).
 
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) == 0) {
@@ -43,8 +41,6 @@ void StartServer() {
 void StopServer() {
   CloseAllClients();
   StopListening();
-  // StopPolling(): ends the pollerd processes (polling).
-  // StopBrowsing(): closes the browse socket and the SLP handle (browsing).
   FreeClients();
   FreeServerContext();
   if (CGIPipeRead) {

@@ -9,10 +9,10 @@
 // server runs.
 extern vorn::unique_fd CGIPipeRead, CGIPipeWrite;
 
-// Loads the TLS server context, opens the listeners (StartListening), starts
-// browsing and polling (as those arrive) and creates the CGI error pipe.
+// Loads the TLS server context, opens the listeners (StartListening) and
+// creates the CGI error pipe.
 void StartServer();
 
-// Closes every client, stops listening, browsing and polling, frees the
-// client table and the TLS context, closes the CGI pipe and the log files.
+// Closes every client, stops listening, frees the client table and the TLS
+// context, closes the CGI pipe and the log files.
 void StopServer();

@@ -117,7 +117,6 @@ int ReapChildren() {
       if (LogLevel < L_DEBUG)
         LogDiagnostic(L_INFO, "Hint: Try setting the LogLevel to \"debug\" to find out more.");
     }
-    // DeleteCert(pid): the child's local certificate goes (local certificates).
     record_job_exit(pid, failed, status);
   }
   return reaped;

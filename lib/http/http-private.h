@@ -54,6 +54,10 @@ int send_request(http_t* http, http_state_t state, const char* method, const cha
 // getaddrinfo() failure.
 int lookup_error(int rc);
 
+// httpServicePort with the services database lookup given: `lookup` returns
+// the port of a name in host byte order, or 0 when it does not know it.
+int service_port(const char* name, int (*lookup)(const char* name));
+
 // Parses a Content-Length value: its value, or -1 when malformed.
 int64_t parse_length(const char* value);
 

@@ -21,6 +21,23 @@ constexpr DefaultPort kDefaultPorts[] = {
     {"lpd", 515}, {"socket", 9100}, {"smb", 139},
 };
 
+// Services by name, for a machine without a services database. These are
+// the ports of the services, not the default ports of URI schemes above:
+// "ipps" as a service is 443, an ipps:// URI without a port still means 631.
+constexpr DefaultPort kWellKnownServices[] = {
+    {"ipp", 631}, {"ipps", 443}, {"printer", 515}, {"http", 80}, {"https", 443},
+};
+
+// The services database (/etc/services, or whatever the system's name
+// service switch says); 0 when it does not know the name or is missing.
+int services_database(const char* name) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyname_r(name, nullptr, &entry, buffer, sizeof(buffer), &found) != 0 || !found) return 0;
+  return ntohs(uint16_t(found->s_port));
+}
+
 int default_port(std::string_view scheme) {
   for (const auto& d : kDefaultPorts) {
     if (vorn::iequals(scheme, d.scheme)) return d.port;
@@ -211,6 +228,20 @@ const hostent* httpGetHostByName(const char* name) {
   h_errno = 0;
   return &rec.h;
 }
+
+namespace vorn::http {
+
+int service_port(const char* name, int (*lookup)(const char* name)) {
+  if (!name || !*name) return 0;
+  if (int port = lookup(name)) return port;
+  for (const DefaultPort& s : kWellKnownServices)
+    if (std::strcmp(name, s.scheme) == 0) return s.port;
+  return 0;
+}
+
+}  // namespace vorn::http
+
+int httpServicePort(const char* name) { return vorn::http::service_port(name, services_database); }
 
 const char* httpHostErrorString(int code) {
   switch (code) {

@@ -152,14 +152,11 @@ bool parse_listen_address(std::string_view text, uint32_t default_address, int d
       if (!parse_number(port, 65535, number)) return decode_failed(text);
     } else {
       std::string p(port);
-      errno = 0;
-      servent* service = ::getservbyname(p.c_str(), nullptr);
-      if (!service) {
-        LogDiagnostic(L_ERROR, "getservbyname(\"%s\") failed - %s!", p.c_str(),
-                      errno ? std::strerror(errno) : "Unknown service");
+      number = unsigned(httpServicePort(p.c_str()));
+      if (number == 0) {
+        LogDiagnostic(L_ERROR, "getservbyname(\"%s\") failed - %s!", p.c_str(), "Unknown service");
         return false;
       }
-      number = ntohs(uint16_t(service->s_port));
     }
     if (out.addr.sa_family == AF_INET6)
       out.ipv6.sin6_port = htons(uint16_t(number));

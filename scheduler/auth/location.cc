@@ -3,7 +3,7 @@
 #include "scheduler/log.h"
 #include "vorn/strings.h"
 
-std::vector<std::unique_ptr<location_t>> Locations;
+location_list_t Locations;
 
 namespace {
 
@@ -34,24 +34,30 @@ authmask_t ip_rule(uint32_t address, uint32_t netmask) {
 
 }  // namespace
 
-location_t* AddLocation(std::string_view path) {
+location_t* AddLocation(location_list_t& list, std::string_view path) {
   auto loc = std::make_unique<location_t>();
   loc->path = vorn::cut(path, kMaxLocationPath);
   LogDiagnostic(L_DEBUG, "AddLocation: added location '%s'", loc->path.c_str());
-  Locations.push_back(std::move(loc));
-  return Locations.back().get();
+  list.push_back(std::move(loc));
+  return list.back().get();
 }
 
-location_t* LocationByPath(std::string_view path) {
-  for (auto& loc : Locations)
+location_t* AddLocation(std::string_view path) { return AddLocation(Locations, path); }
+
+location_t* LocationByPath(const location_list_t& list, std::string_view path) {
+  for (const auto& loc : list)
     if (vorn::iequals(loc->path, path)) return loc.get();
   return nullptr;
 }
 
-location_t* CopyLocation(const location_t* loc) {
-  Locations.push_back(std::make_unique<location_t>(*loc));
-  return Locations.back().get();
+location_t* LocationByPath(std::string_view path) { return LocationByPath(Locations, path); }
+
+location_t* CopyLocation(location_list_t& list, const location_t* loc) {
+  list.push_back(std::make_unique<location_t>(*loc));
+  return list.back().get();
 }
+
+location_t* CopyLocation(const location_t* loc) { return CopyLocation(Locations, loc); }
 
 void AddLocationName(location_t* loc, std::string_view name) { loc->names.emplace_back(name); }
 

@@ -55,18 +55,27 @@ struct location_t {
   http_encryption_t encryption = HTTP_ENCRYPT_IF_REQUESTED;
 };
 
-// In configuration order. Records never move: a location_t* stays valid until
-// ClearLocations.
-extern std::vector<std::unique_ptr<location_t>> Locations;
+// In configuration order. Records never move: a location_t* stays valid as
+// long as its list holds it, also when the list itself is moved.
+using location_list_t = std::vector<std::unique_ptr<location_t>>;
+
+// The locations in force; the configuration reader builds a new list and
+// swaps it in.
+extern location_list_t Locations;
 
 // Appends a new location with all fields zero (the reader sets its limit);
 // logs "AddLocation: added location '%s'" at debug.
-location_t* AddLocation(std::string_view path);
+location_t* AddLocation(location_list_t& list, std::string_view path);
 
 // The first location whose path equals `path` without regard to case.
-location_t* LocationByPath(std::string_view path);
+location_t* LocationByPath(const location_list_t& list, std::string_view path);
 
 // Appends a copy of `loc` (same path, every field and list); `loc` stays valid.
+location_t* CopyLocation(location_list_t& list, const location_t* loc);
+
+// The same on the locations in force.
+location_t* AddLocation(std::string_view path);
+location_t* LocationByPath(std::string_view path);
 location_t* CopyLocation(const location_t* loc);
 
 void AddLocationName(location_t* loc, std::string_view name);

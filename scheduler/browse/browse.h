@@ -1,8 +1,6 @@
 // Browse settings read from vornd.conf: where to send announcements, which
-// packets to relay, which servers to poll, and the browse socket. Sending,
-// receiving and polling arrive with the browsing subsystem, which calls
-// StartBrowsing/StopBrowsing from StartServer/StopServer and SendBrowseList
-// from the main loop (see the places marked there).
+// packets to relay, which servers to poll, and the browse socket. Nothing
+// sends, receives or polls yet: the lists are read and kept.
 #pragma once
 
 #include <string>

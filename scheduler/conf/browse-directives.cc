@@ -15,16 +15,16 @@ location_t* BrowseACL = nullptr;
 namespace {
 
 // The browse access list, created on first use.
-location_t* browse_acl() {
-  location_t* loc = LocationByPath(kBrowseACL);
+location_t* browse_acl(conf_t& conf) {
+  location_t* loc = LocationByPath(conf.locations, kBrowseACL);
   if (!loc) {
-    loc = AddLocation(kBrowseACL);
+    loc = AddLocation(conf.locations, kBrowseACL);
     loc->limit = LIMIT_ALL;
   }
   return loc;
 }
 
-void add_browse_address(const std::string& value, int linenum) {
+void add_browse_address(conf_t& conf, const std::string& value, int linenum) {
   browse_address_t dest;
   if (vorn::iequals(value, "@LOCAL")) {
     dest.iface = "*";
@@ -32,17 +32,17 @@ void add_browse_address(const std::string& value, int linenum) {
     std::string_view iface = std::string_view(value).substr(4);
     if (!iface.empty() && iface.back() == ')') iface.remove_suffix(1);
     dest.iface = vorn::cut(iface, kMaxInterfaceName);
-  } else if (parse_listen_address(value, kBroadcastAddress, BrowsePort, dest.to)) {
+  } else if (parse_listen_address(value, kBroadcastAddress, conf.settings.BrowsePort, dest.to)) {
     LogDiagnostic(L_INFO, "Sending browsing info to %s", sock_addr_message(dest.to).c_str());
   } else {
     LogDiagnostic(L_ERROR, "Bad BrowseAddress %s at line %d.", value.c_str(), linenum);
     return;
   }
-  Browsers.push_back(std::move(dest));
+  conf.browsers.push_back(std::move(dest));
 }
 
-void set_browse_protocols(const std::string& value, int linenum) {
-  BrowseProtocols = 0;
+void set_browse_protocols(int& protocols, const std::string& value, int linenum) {
+  protocols = 0;
   std::string_view rest = value;
   while (!rest.empty()) {
     size_t start = rest.find_first_not_of(" \t,");
@@ -52,13 +52,13 @@ void set_browse_protocols(const std::string& value, int linenum) {
     std::string word(rest.substr(0, end));
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     if (vorn::iequals(word, "vorn")) {
-      BrowseProtocols |= BROWSE_VORN;
+      protocols |= BROWSE_VORN;
     } else if (vorn::iequals(word, "slp")) {
-      BrowseProtocols |= BROWSE_SLP;
+      protocols |= BROWSE_SLP;
     } else if (vorn::iequals(word, "ldap")) {
-      BrowseProtocols |= BROWSE_LDAP;
+      protocols |= BROWSE_LDAP;
     } else if (vorn::iequals(word, "all")) {
-      BrowseProtocols |= BROWSE_ALL;
+      protocols |= BROWSE_ALL;
     } else {
       LogDiagnostic(L_ERROR, "Unknown browse protocol \"%s\" on line %d.", word.c_str(), linenum);
       break;
@@ -73,7 +73,7 @@ std::string_view skip_word(std::string_view s, std::string_view word) {
   return s;
 }
 
-void add_browse_relay(const std::string& value, int linenum) {
+void add_browse_relay(conf_t& conf, const std::string& value, int linenum) {
   std::string_view rest = skip_word(vorn::trim(value), "from");
   size_t space = rest.find_first_of(" \t");
   std::string_view source = rest.substr(0, space);
@@ -87,7 +87,7 @@ void add_browse_relay(const std::string& value, int linenum) {
   mask_kind kind = source.empty() ? mask_kind::bad_address
                                   : parse_address_mask(source, name, address, mask, bad_mask);
   if (kind == mask_kind::bad_address || bad_mask || dest.empty() ||
-      !parse_listen_address(dest, kBroadcastAddress, BrowsePort, relay.to)) {
+      !parse_listen_address(dest, kBroadcastAddress, conf.settings.BrowsePort, relay.to)) {
     LogDiagnostic(L_ERROR, "Bad relay address %s at line %d.", value.c_str(), linenum);
     return;
   }
@@ -102,47 +102,40 @@ void add_browse_relay(const std::string& value, int linenum) {
     relay.from.netmask = mask;
     LogDiagnostic(L_INFO, "Relaying from %x/%x to %s", unsigned(address), unsigned(mask), to.c_str());
   }
-  Relays.push_back(std::move(relay));
+  conf.relays.push_back(std::move(relay));
 }
 
-void add_browse_poll(const std::string& value, int linenum) {
+void add_browse_poll(conf_t& conf, const std::string& value, int linenum) {
   sock_addr_t a;
   if (!parse_listen_address(value, kBroadcastAddress, ippPort(), a)) {
     LogDiagnostic(L_ERROR, "Bad poll address %s at line %d.", value.c_str(), linenum);
     return;
   }
   LogDiagnostic(L_INFO, "Polling %s", sock_addr_message(a).c_str());
-  Polled.push_back({sock_addr_text(a), sock_addr_port(a)});
+  conf.polled.push_back({sock_addr_text(a), sock_addr_port(a)});
 }
 
 }  // namespace
 
-void ClearBrowseLists() {
-  Browsers.clear();
-  Relays.clear();
-  Polled.clear();
-  BrowseACL = nullptr;
-}
-
-bool parse_browse_directive(std::string_view directive, std::string_view text, int linenum) {
+bool parse_browse_directive(conf_t& conf, std::string_view directive, std::string_view text, int linenum) {
   std::string value(text);
   if (vorn::iequals(directive, "BrowseAddress")) {
-    add_browse_address(value, linenum);
+    add_browse_address(conf, value, linenum);
   } else if (vorn::iequals(directive, "BrowseAllow") || vorn::iequals(directive, "BrowseDeny")) {
-    add_host_rule(browse_acl(), vorn::iequals(directive, "BrowseAllow"), value, linenum);
+    add_host_rule(browse_acl(conf), vorn::iequals(directive, "BrowseAllow"), value, linenum);
   } else if (vorn::iequals(directive, "BrowseOrder")) {
     if (vorn::istarts_with(value, "deny"))
-      browse_acl()->order = ORDER_DENY_ALLOW;
+      browse_acl(conf)->order = ORDER_DENY_ALLOW;
     else if (vorn::istarts_with(value, "allow"))
-      browse_acl()->order = ORDER_ALLOW_DENY;
+      browse_acl(conf)->order = ORDER_ALLOW_DENY;
     else
       LogDiagnostic(L_ERROR, "Unknown BrowseOrder value %s on line %d.", value.c_str(), linenum);
   } else if (vorn::iequals(directive, "BrowseProtocols")) {
-    set_browse_protocols(value, linenum);
+    set_browse_protocols(conf.settings.BrowseProtocols, value, linenum);
   } else if (vorn::iequals(directive, "BrowseRelay")) {
-    add_browse_relay(value, linenum);
+    add_browse_relay(conf, value, linenum);
   } else if (vorn::iequals(directive, "BrowsePoll")) {
-    add_browse_poll(value, linenum);
+    add_browse_poll(conf, value, linenum);
   } else {
     return false;
   }

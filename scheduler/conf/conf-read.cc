@@ -33,12 +33,12 @@ constexpr int kMaxIncludeDepth = 16;
 
 bool Loaded = false;  // a first read is always a full one
 
-bool parse_file(BufFile* file, int depth);
+bool parse_file(BufFile* file, conf_t& conf, int depth);
 
 // False when the included file has a fatal error: that ends the whole read
 // as it would in the main file. A file that cannot be opened is skipped.
-bool include_file(const std::string& value, int depth) {
-  std::string path = value[0] == '/' ? value : ServerRoot + "/" + value;
+bool include_file(const std::string& value, conf_t& conf, int depth) {
+  std::string path = value[0] == '/' ? value : conf.settings.ServerRoot + "/" + value;
   if (depth >= kMaxIncludeDepth) {
     LogDiagnostic(L_ERROR, "Unable to include config file \"%s\" - %s", path.c_str(),
                   "too many nested Include lines");
@@ -49,14 +49,14 @@ bool include_file(const std::string& value, int depth) {
     LogDiagnostic(L_ERROR, "Unable to include config file \"%s\" - %s", path.c_str(), std::strerror(errno));
     return true;
   }
-  if (!parse_file(file.get(), depth + 1)) return false;
+  if (!parse_file(file.get(), conf, depth + 1)) return false;
   if (int e = BufFileError(file.get()))
     LogDiagnostic(L_ERROR, "Unable to include config file \"%s\" - %s", path.c_str(), std::strerror(e));
   return true;
 }
 
 // Returns false for the fatal errors of Location blocks.
-bool parse_file(BufFile* file, int depth) {
+bool parse_file(BufFile* file, conf_t& conf, int depth) {
   char line[kLineSize];
   std::string name, value;
   int linenum = 0;
@@ -65,7 +65,7 @@ bool parse_file(BufFile* file, int depth) {
     if (!split_config_line(line, name, value)) continue;
 
     if (vorn::iequals(name, "Include")) {
-      if (!value.empty() && !include_file(value, depth)) return false;
+      if (!value.empty() && !include_file(value, conf, depth)) return false;
     } else if (vorn::iequals(name, "<Location")) {
       std::string_view path = vorn::trim(value);
       if (path.empty() || path.back() != '>') {
@@ -73,12 +73,12 @@ bool parse_file(BufFile* file, int depth) {
         return false;
       }
       path = vorn::trim(path.substr(0, path.size() - 1));
-      linenum = read_location_block(file, path, linenum);
+      linenum = read_location_block(file, path, linenum, conf);
       if (linenum == 0) return false;
-    } else if (parse_special_directive(name, value, linenum)) {
+    } else if (parse_special_directive(conf, name, value, linenum)) {
       // handled
     } else if (const conf_var_t* var = FindConfigurationVariable(name)) {
-      SetConfigurationValue(*var, value, linenum);
+      SetConfigurationValue(conf.settings, *var, value, linenum);
     } else {
       LogDiagnostic(L_ERROR, "Unknown directive %s on line %d.", name.c_str(), linenum);
     }
@@ -118,15 +118,11 @@ void set_ownership() {
     fix(TempDir, owner, Group, 01770);
 }
 
-// Everything a full reload throws away, in this order, as the subsystems
-// holding it arrive.
+// Everything a full reload throws away, in this order.
 void UnloadSchedulerState() {
-  DiscardAllJobs();                      // job queue
-  // RemoveAllClasses();                    classes
-  RemoveAllPrinters();                   // printer registry
+  DiscardAllJobs();
+  RemoveAllPrinters();
   DefaultPrinter = nullptr;
-  // the device list                        device discovery
-  // the driver catalogue                   driver catalogue
   FreeTypeDatabase(std::move(TypeDB));
   SupportedFormats.clear();
 }
@@ -145,13 +141,40 @@ void LoadSchedulerState() {
     if (t->super == "application" && t->type == "octet-stream") have_octet = true;
   }
   if (!have_octet) SupportedFormats.push_back("application/octet-stream");
-  // LoadBanners(DataDir + "/banners");    banners
-  LoadAllPrinters();                     // printer registry
-  // LoadAllClasses();                      classes
-  // LoadDevices(ServerBin + "/backend");   device discovery
-  // LoadPPDs(DataDir + "/model");          driver catalogue
-  InstallJobRunner();                    // running jobs
-  LoadAllJobs();                         // job queue
+  LoadAllPrinters();
+  InstallJobRunner();
+  LoadAllJobs();
+}
+
+// Puts a read configuration in force, with the server stopped. The location
+// records move with their list, so BrowseACL points into it.
+void put_in_force(conf_t& conf) {
+  Settings = std::move(conf.settings);
+  Listeners = std::move(conf.listeners);
+  Locations = std::move(conf.locations);
+  Browsers = std::move(conf.browsers);
+  Relays = std::move(conf.relays);
+  Polled = std::move(conf.polled);
+  BrowseACL = LocationByPath(kBrowseACL);
+}
+
+// A reload that cannot be done leaves everything as it was: the settings,
+// locations and listeners in force, the printers and the jobs.
+// At start-up there is nothing to keep and the scheduler ends: what was read
+// of the file decides where its messages go, as it would have had it been
+// good.
+bool keep_configuration(conf_t& conf) {
+  if (!Loaded) {
+    Settings = std::move(conf.settings);
+    ReleaseLogs();
+    return false;
+  }
+  ReleaseLogs();
+  LogDiagnostic(L_ERROR, "Unable to reload configuration file \"%s\" - keeping the configuration in force.",
+                ConfigPath.c_str());
+  ReloadPending = 0;
+  ResumeListening();
+  return false;
 }
 
 }  // namespace
@@ -166,45 +189,56 @@ bool split_config_line(std::string_view line, std::string& name, std::string& va
   return true;
 }
 
-bool read_config_file(BufFile* file) {
-  if (!parse_file(file, 0)) return false;
-  // A file that cannot be read must not pass for an empty one.
-  if (int e = BufFileError(file)) {
-    LogDiagnostic(L_ERROR, "Unable to read configuration file \"%s\" - %s", ConfigPath.c_str(),
-                  std::strerror(e));
+bool read_config_file(BufFile* file, conf_t& conf) {
+  return parse_file(file, conf, 0);
+}
+
+bool parse_configuration(const char* path, conf_t& conf) {
+  conf.settings.PrintcapFormat = PrintcapFormat;
+  SetDefaultConfiguration(conf.settings);
+  auto file = BufFileOpen(path, "r");
+  if (!file) {
+    LogDiagnostic(L_ERROR, "Unable to open configuration file \"%s\" - %s", path, std::strerror(errno));
     return false;
   }
+  if (!read_config_file(file.get(), conf)) return false;
+  // A file that cannot be read must not pass for an empty one.
+  if (int e = BufFileError(file.get())) {
+    LogDiagnostic(L_ERROR, "Unable to read configuration file \"%s\" - %s", path, std::strerror(e));
+    return false;
+  }
+  if (conf.settings.NumSystemGroups == 0) conf.settings.NumSystemGroups = 1;
   return true;
 }
 
+bool CheckConfigurationFile(const char* path) {
+  conf_t conf;
+  return parse_configuration(path, conf);
+}
+
 bool ReadConfiguration() {
+  // Messages of the file reach the error log the file configures, once it
+  // is in force; those of a file that is refused, the log in force.
+  HoldLogs();
+  conf_t conf;
+  if (!parse_configuration(ConfigPath.c_str(), conf)) return keep_configuration(conf);
+
+  if (Loaded) {
+    // The new listeners open before the old ones close: an address that
+    // cannot be had leaves the old set serving.
+    PauseListening();
+    listen_error_t error;
+    if (OpenListeners(conf.listeners, Listeners, conf.settings.ListenBackLog, error) != 0) {
+      ReleaseLogs();
+      LogDiagnostic(L_ERROR, "StartListening: %s for %s - %s.", error.what,
+                    sock_addr_message(error.address).c_str(), std::strerror(error.error));
+      return keep_configuration(conf);
+    }
+  }
+
   StopServer();
   std::string old_server_root = ServerRoot, old_request_root = RequestRoot;
-
-  ClearLocations();
-  ClearBrowseLists();
-  Listeners.clear();
-
-  // Messages of the file reach the error log the file configures.
-  HoldLogs();
-  SetDefaultConfiguration();
-
-  auto file = BufFileOpen(ConfigPath.c_str(), "r");
-  if (!file) {
-    LogDiagnostic(L_ERROR, "Unable to open configuration file \"%s\" - %s", ConfigPath.c_str(),
-                  std::strerror(errno));
-    ReleaseLogs();
-    return false;
-  }
-  bool parsed = read_config_file(file.get());
-  BufFileClose(std::move(file));
-  if (!parsed) {
-    ReleaseLogs();
-    return false;
-  }
-
-  if (NumSystemGroups == 0) NumSystemGroups = 1;
-  BrowseACL = LocationByPath(kBrowseACL);
+  put_in_force(conf);
 
   if (AccessLog == "syslog" || ErrorLog == "syslog" || PageLog == "syslog")
     ::openlog("vornd", LOG_PID | LOG_NDELAY | LOG_NOWAIT, LOG_LPR);

@@ -8,7 +8,6 @@
 #include "scheduler/auth/address.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/conf/conf-private.h"
-#include "scheduler/http/listeners.h"
 #include "scheduler/log.h"
 #include "vorn/strings.h"
 
@@ -16,7 +15,7 @@ namespace {
 
 constexpr int kDefaultListenPort = 631;
 
-void add_listener(const std::string& name, const std::string& value, bool ssl, int linenum) {
+void add_listener(conf_t& conf, const std::string& name, const std::string& value, bool ssl, int linenum) {
   listener_t lis;
   if (!parse_listen_address(value, kAnyAddress, kDefaultListenPort, lis.address, true)) {
     LogDiagnostic(L_ERROR, "Bad %s address %s at line %d.", name.c_str(), value.c_str(), linenum);
@@ -24,30 +23,30 @@ void add_listener(const std::string& name, const std::string& value, bool ssl, i
   }
   lis.encryption = ssl ? HTTP_ENCRYPT_ALWAYS : HTTP_ENCRYPT_IF_REQUESTED;
   LogDiagnostic(L_INFO, "Listening to %s%s", sock_addr_message(lis.address).c_str(), ssl ? " (SSL)" : "");
-  Listeners.push_back(std::move(lis));
+  conf.listeners.push_back(std::move(lis));
 }
 
-void set_user(const std::string& value) {
+void set_user(server_settings_t& s, const std::string& value) {
   if (!value.empty() && vorn::isdigit(value[0])) {
-    User = uid_t(std::atol(value.c_str()));
+    s.User = uid_t(std::atol(value.c_str()));
   } else if (const passwd* pw = ::getpwnam(value.c_str())) {
-    User = pw->pw_uid;
+    s.User = pw->pw_uid;
   } else {
     LogDiagnostic(L_WARN, "ReadConfiguration() Unknown username \"%s\"", value.c_str());
   }
 }
 
-void set_group(const std::string& value) {
+void set_group(server_settings_t& s, const std::string& value) {
   if (!value.empty() && vorn::isdigit(value[0])) {
-    Group = gid_t(std::atol(value.c_str()));
+    s.Group = gid_t(std::atol(value.c_str()));
   } else if (const group* gr = ::getgrnam(value.c_str())) {
-    Group = gr->gr_gid;
+    s.Group = gr->gr_gid;
   } else {
     LogDiagnostic(L_WARN, "ReadConfiguration() Unknown groupname \"%s\"", value.c_str());
   }
 }
 
-void add_system_groups(std::string_view value) {
+void add_system_groups(server_settings_t& s, std::string_view value) {
   while (!value.empty()) {
     size_t start = value.find_first_not_of(" \t,");
     if (start == std::string_view::npos) break;
@@ -55,11 +54,11 @@ void add_system_groups(std::string_view value) {
     size_t end = value.find_first_of(" \t,");
     std::string_view name = value.substr(0, end);
     value.remove_prefix(end == std::string_view::npos ? value.size() : end);
-    if (NumSystemGroups >= kMaxSystemGroups) break;
+    if (s.NumSystemGroups >= kMaxSystemGroups) break;
     // The first configured name replaces the default one.
-    SystemGroups.resize(size_t(NumSystemGroups));
-    SystemGroups.emplace_back(name);
-    NumSystemGroups++;
+    s.SystemGroups.resize(size_t(s.NumSystemGroups));
+    s.SystemGroups.emplace_back(name);
+    s.NumSystemGroups++;
   }
 }
 
@@ -73,25 +72,26 @@ int keyword_index(const std::string& value, const char* const (&names)[N]) {
 
 }  // namespace
 
-bool parse_special_directive(std::string_view directive, std::string_view text, int linenum) {
+bool parse_special_directive(conf_t& conf, std::string_view directive, std::string_view text, int linenum) {
   std::string name(directive), value(text);
+  server_settings_t& s = conf.settings;
   if (vorn::iequals(name, "Port") || vorn::iequals(name, "Listen")) {
-    add_listener(name, value, false, linenum);
+    add_listener(conf, name, value, false, linenum);
   } else if (vorn::iequals(name, "SSLPort") || vorn::iequals(name, "SSLListen")) {
-    add_listener(name, value, true, linenum);
+    add_listener(conf, name, value, true, linenum);
   } else if (vorn::iequals(name, "User")) {
-    set_user(value);
+    set_user(s, value);
   } else if (vorn::iequals(name, "Group")) {
-    set_group(value);
+    set_group(s, value);
   } else if (vorn::iequals(name, "SystemGroup")) {
-    add_system_groups(value);
+    add_system_groups(s, value);
   } else if (vorn::iequals(name, "HostNameLookups")) {
     static const char* const names[] = {"off", "on", "double"};
     int i = keyword_index(value, names);
     if (i < 0)
       LogDiagnostic(L_WARN, "ReadConfiguration() Unknown HostNameLookups %s on line %d.", value.c_str(), linenum);
     else
-      HostNameLookups = i;
+      s.HostNameLookups = i;
   } else if (vorn::iequals(name, "LogLevel")) {
     static const char* const names[] = {"none", "emerg", "alert", "crit", "error",
                                         "warn", "notice", "info", "debug", "debug2"};
@@ -99,16 +99,16 @@ bool parse_special_directive(std::string_view directive, std::string_view text, 
     if (i < 0)
       LogDiagnostic(L_WARN, "Unknown LogLevel %s on line %d.", value.c_str(), linenum);
     else
-      LogLevel = i;
+      s.LogLevel = i;
   } else if (vorn::iequals(name, "PrintcapFormat")) {
     static const char* const names[] = {"bsd", "solaris"};
     int i = keyword_index(value, names);
     if (i < 0)
       LogDiagnostic(L_WARN, "ReadConfiguration() Unknown PrintcapFormat %s on line %d.", value.c_str(), linenum);
     else
-      PrintcapFormat = i;
+      s.PrintcapFormat = i;
   } else {
-    return parse_browse_directive(directive, text, linenum);
+    return parse_browse_directive(conf, directive, text, linenum);
   }
   return true;
 }

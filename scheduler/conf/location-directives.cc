@@ -75,7 +75,7 @@ void set_auth_type(location_t* loc, const std::string& value, int linenum) {
   if (loc->level == AUTH_ANON) loc->level = AUTH_USER;
 }
 
-void set_auth_class(location_t* loc, const std::string& value, int linenum) {
+void set_auth_class(const server_settings_t& s, location_t* loc, const std::string& value, int linenum) {
   if (vorn::iequals(value, "anonymous")) {
     loc->auth_type = AUTH_NONE;
     loc->level = AUTH_ANON;
@@ -87,8 +87,8 @@ void set_auth_class(location_t* loc, const std::string& value, int linenum) {
     loc->level = AUTH_GROUP;
     // Before any SystemGroup line the default system group stands for the
     // list; without it the location would admit no group at all.
-    size_t count = NumSystemGroups > 0 ? size_t(NumSystemGroups) : SystemGroups.size();
-    for (size_t i = 0; i < count && i < SystemGroups.size(); i++) AddLocationName(loc, SystemGroups[i]);
+    size_t count = s.NumSystemGroups > 0 ? size_t(s.NumSystemGroups) : s.SystemGroups.size();
+    for (size_t i = 0; i < count && i < s.SystemGroups.size(); i++) AddLocationName(loc, s.SystemGroups[i]);
   } else {
     LogDiagnostic(L_WARN, "Unknown authorization class %s on line %d.", value.c_str(), linenum);
   }
@@ -111,8 +111,8 @@ void set_require(location_t* loc, std::string_view value, int linenum) {
 
 // "<Limit ...>" / "<LimitExcept ...>": a copy of the block's location that
 // takes the listed methods away from it.
-location_t* start_limit(location_t* parent, bool except, std::string_view value, int linenum) {
-  location_t* loc = CopyLocation(parent);
+location_t* start_limit(location_list_t& list, location_t* parent, bool except, std::string_view value, int linenum) {
+  location_t* loc = CopyLocation(list, parent);
   int limit = 0;
   std::string_view rest = value;
   for (std::string_view word = next_word(rest, " \t>"); !word.empty(); word = next_word(rest, " \t>")) {
@@ -166,8 +166,8 @@ void add_host_rule(location_t* loc, bool allow, std::string_view value, int line
   }
 }
 
-int read_location_block(BufFile* file, std::string_view path, int linenum) {
-  location_t* parent = AddLocation(path);
+int read_location_block(BufFile* file, std::string_view path, int linenum, conf_t& conf) {
+  location_t* parent = AddLocation(conf.locations, path);
   parent->limit = LIMIT_ALL;
   location_t* loc = parent;
 
@@ -180,7 +180,7 @@ int read_location_block(BufFile* file, std::string_view path, int linenum) {
     if (vorn::iequals(name, "</Location>")) {
       return linenum;
     } else if (vorn::iequals(name, "<Limit") || vorn::iequals(name, "<LimitExcept")) {
-      loc = start_limit(parent, vorn::iequals(name, "<LimitExcept"), value, linenum);
+      loc = start_limit(conf.locations, parent, vorn::iequals(name, "<LimitExcept"), value, linenum);
     } else if (vorn::iequals(name, "</Limit>")) {
       loc = parent;
     } else if (vorn::iequals(name, "Encryption")) {
@@ -197,7 +197,7 @@ int read_location_block(BufFile* file, std::string_view path, int linenum) {
     } else if (vorn::iequals(name, "AuthType")) {
       set_auth_type(loc, value, linenum);
     } else if (vorn::iequals(name, "AuthClass")) {
-      set_auth_class(loc, value, linenum);
+      set_auth_class(conf.settings, loc, value, linenum);
     } else if (vorn::iequals(name, "AuthGroupName")) {
       AddLocationName(loc, value);
     } else if (vorn::iequals(name, "Require")) {

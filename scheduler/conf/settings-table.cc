@@ -15,70 +15,7 @@
 #include "vorn/paths.h"
 #include "vorn/strings.h"
 
-std::string AccessLog;
-int AutoPurgeJobs;
-int BrowseInterval;
-int BrowsePort;
-int BrowseShortNames;
-int BrowseTimeout;
-int Browsing;
-std::string Classification;
-int ClassifyOverride;
-int ConfigFilePerm;
-std::string DataDir;
-std::string DefaultCharset;
-std::string DefaultLanguage;
-std::string DocumentRoot;
-std::string ErrorLog;
-int FaxRetryLimit;
-int FaxRetryInterval;
-int FileDevice;
-int FilterLimit;
-int FilterNice;
-std::string FontPath;
-int HideImplicitMembers;
-int ImplicitClasses;
-int ImplicitAnyClasses;
-int KeepAliveTimeout;
-int KeepAlive;
-int ListenBackLog;
-int LogFilePerm;
-int MaxClients;
-int MaxClientsPerHost;
-int MaxCopies;
-int MaxJobs;
-int MaxJobsPerPrinter;
-int MaxJobsPerUser;
-int MaxLogSize;
-int MaxPrinterHistory;
-int MaxRequestSize;
-std::string PageLog;
-int PreserveJobFiles;
-int PreserveJobHistory;
-std::string Printcap;
-std::string PrintcapGUI;
-std::string RemoteRoot;
-std::string RequestRoot;
-std::string RIPCache;
-int RunAsUser;
-int RootCertDuration;
-std::string ServerAdmin;
-std::string ServerBin;
-std::string ServerCertificate;
-std::string ServerKey;
-std::string ServerName;
-std::string ServerRoot;
-std::string TempDir;
-int Timeout;
-
-uid_t User = 1;
-gid_t Group = 0;
-std::vector<std::string> SystemGroups;
-int NumSystemGroups = 0;
-int HostNameLookups = HOSTNAME_OFF;
-int LogLevel = L_ERROR;
-int BrowseProtocols = BROWSE_VORN;
-int PrintcapFormat = PRINTCAP_BSD;
+server_settings_t Settings;
 
 namespace {
 
@@ -125,69 +62,72 @@ std::string default_language() {
 }
 
 using K = conf_kind;
-constexpr conf_var_t Int(const char* n, int* v, const char* d) { return {n, K::integer, v, nullptr, d, nullptr}; }
-constexpr conf_var_t Bool(const char* n, int* v, const char* d) { return {n, K::boolean, v, nullptr, d, nullptr}; }
-constexpr conf_var_t Str(const char* n, std::string* v, const char* d) { return {n, K::string, nullptr, v, d, nullptr}; }
-constexpr conf_var_t IntFn(const char* n, int* v, std::string (*f)()) { return {n, K::integer, v, nullptr, nullptr, f}; }
-constexpr conf_var_t StrFn(const char* n, std::string* v, std::string (*f)()) { return {n, K::string, nullptr, v, nullptr, f}; }
+using S = server_settings_t;
+using IntMember = int S::*;
+using StrMember = std::string S::*;
+constexpr conf_var_t Int(const char* n, IntMember v, const char* d) { return {n, K::integer, v, nullptr, d, nullptr}; }
+constexpr conf_var_t Bool(const char* n, IntMember v, const char* d) { return {n, K::boolean, v, nullptr, d, nullptr}; }
+constexpr conf_var_t Str(const char* n, StrMember v, const char* d) { return {n, K::string, nullptr, v, d, nullptr}; }
+constexpr conf_var_t IntFn(const char* n, IntMember v, std::string (*f)()) { return {n, K::integer, v, nullptr, nullptr, f}; }
+constexpr conf_var_t StrFn(const char* n, StrMember v, std::string (*f)()) { return {n, K::string, nullptr, v, nullptr, f}; }
 
 const conf_var_t kTable[] = {
-    Str("AccessLog", &AccessLog, VORN_DEFAULT_LOGDIR "/access_log"),
-    Bool("AutoPurgeJobs", &AutoPurgeJobs, "false"),
-    Int("BrowseInterval", &BrowseInterval, "30"),
-    IntFn("BrowsePort", &BrowsePort, default_browse_port),
-    Bool("BrowseShortNames", &BrowseShortNames, "true"),
-    Int("BrowseTimeout", &BrowseTimeout, "300"),
-    Bool("Browsing", &Browsing, "true"),
-    Str("Classification", &Classification, ""),
-    Bool("ClassifyOverride", &ClassifyOverride, "false"),
-    Int("ConfigFilePerm", &ConfigFilePerm, "0640"),
-    Str("DataDir", &DataDir, VORN_DEFAULT_DATADIR),
-    Str("DefaultCharset", &DefaultCharset, "utf-8"),
-    StrFn("DefaultLanguage", &DefaultLanguage, default_language),
-    Str("DocumentRoot", &DocumentRoot, VORN_DEFAULT_DOCROOT),
-    Str("ErrorLog", &ErrorLog, VORN_DEFAULT_LOGDIR "/error_log"),
-    Int("FaxRetryLimit", &FaxRetryLimit, "5"),
-    Int("FaxRetryInterval", &FaxRetryInterval, "300"),
-    Bool("FileDevice", &FileDevice, "false"),
-    Int("FilterLimit", &FilterLimit, "0"),
-    Int("FilterNice", &FilterNice, "0"),
-    Str("FontPath", &FontPath, VORN_DEFAULT_FONTPATH),
-    Bool("HideImplicitMembers", &HideImplicitMembers, "true"),
-    Bool("ImplicitClasses", &ImplicitClasses, "true"),
-    Bool("ImplicitAnyClasses", &ImplicitAnyClasses, "false"),
-    Int("KeepAliveTimeout", &KeepAliveTimeout, "60"),
-    Bool("KeepAlive", &KeepAlive, "true"),
-    Int("LimitRequestBody", &MaxRequestSize, "0"),
-    Int("ListenBackLog", &ListenBackLog, "5"),
-    Int("LogFilePerm", &LogFilePerm, "0644"),
-    Int("MaxClients", &MaxClients, "100"),
-    Int("MaxClientsPerHost", &MaxClientsPerHost, "0"),
-    Int("MaxCopies", &MaxCopies, "100"),
-    Int("MaxJobs", &MaxJobs, "500"),
-    Int("MaxJobsPerPrinter", &MaxJobsPerPrinter, "0"),
-    Int("MaxJobsPerUser", &MaxJobsPerUser, "0"),
-    Int("MaxLogSize", &MaxLogSize, "1048576"),
-    Int("MaxPrinterHistory", &MaxPrinterHistory, "10"),
-    Int("MaxRequestSize", &MaxRequestSize, "0"),
-    Str("PageLog", &PageLog, VORN_DEFAULT_LOGDIR "/page_log"),
-    Bool("PreserveJobFiles", &PreserveJobFiles, "false"),
-    Bool("PreserveJobHistory", &PreserveJobHistory, "true"),
-    Str("Printcap", &Printcap, "/etc/printcap"),
-    Str("PrintcapGUI", &PrintcapGUI, "/usr/bin/gdestopts"),
-    Str("RemoteRoot", &RemoteRoot, "remroot"),
-    Str("RequestRoot", &RequestRoot, VORN_DEFAULT_REQUESTS),
-    Str("RIPCache", &RIPCache, "8m"),
-    Bool("RunAsUser", &RunAsUser, "false"),
-    Int("RootCertDuration", &RootCertDuration, "300"),
-    StrFn("ServerAdmin", &ServerAdmin, default_server_admin),
-    Str("ServerBin", &ServerBin, VORN_DEFAULT_SERVERBIN),
-    Str("ServerCertificate", &ServerCertificate, "ssl/server.crt"),
-    Str("ServerKey", &ServerKey, "ssl/server.key"),
-    StrFn("ServerName", &ServerName, default_server_name),
-    StrFn("ServerRoot", &ServerRoot, default_server_root),
-    StrFn("TempDir", &TempDir, default_temp_dir),
-    Int("Timeout", &Timeout, "300"),
+    Str("AccessLog", &S::AccessLog, VORN_DEFAULT_LOGDIR "/access_log"),
+    Bool("AutoPurgeJobs", &S::AutoPurgeJobs, "false"),
+    Int("BrowseInterval", &S::BrowseInterval, "30"),
+    IntFn("BrowsePort", &S::BrowsePort, default_browse_port),
+    Bool("BrowseShortNames", &S::BrowseShortNames, "true"),
+    Int("BrowseTimeout", &S::BrowseTimeout, "300"),
+    Bool("Browsing", &S::Browsing, "true"),
+    Str("Classification", &S::Classification, ""),
+    Bool("ClassifyOverride", &S::ClassifyOverride, "false"),
+    Int("ConfigFilePerm", &S::ConfigFilePerm, "0640"),
+    Str("DataDir", &S::DataDir, VORN_DEFAULT_DATADIR),
+    Str("DefaultCharset", &S::DefaultCharset, "utf-8"),
+    StrFn("DefaultLanguage", &S::DefaultLanguage, default_language),
+    Str("DocumentRoot", &S::DocumentRoot, VORN_DEFAULT_DOCROOT),
+    Str("ErrorLog", &S::ErrorLog, VORN_DEFAULT_LOGDIR "/error_log"),
+    Int("FaxRetryLimit", &S::FaxRetryLimit, "5"),
+    Int("FaxRetryInterval", &S::FaxRetryInterval, "300"),
+    Bool("FileDevice", &S::FileDevice, "false"),
+    Int("FilterLimit", &S::FilterLimit, "0"),
+    Int("FilterNice", &S::FilterNice, "0"),
+    Str("FontPath", &S::FontPath, VORN_DEFAULT_FONTPATH),
+    Bool("HideImplicitMembers", &S::HideImplicitMembers, "true"),
+    Bool("ImplicitClasses", &S::ImplicitClasses, "true"),
+    Bool("ImplicitAnyClasses", &S::ImplicitAnyClasses, "false"),
+    Int("KeepAliveTimeout", &S::KeepAliveTimeout, "60"),
+    Bool("KeepAlive", &S::KeepAlive, "true"),
+    Int("LimitRequestBody", &S::MaxRequestSize, "0"),
+    Int("ListenBackLog", &S::ListenBackLog, "5"),
+    Int("LogFilePerm", &S::LogFilePerm, "0644"),
+    Int("MaxClients", &S::MaxClients, "100"),
+    Int("MaxClientsPerHost", &S::MaxClientsPerHost, "0"),
+    Int("MaxCopies", &S::MaxCopies, "100"),
+    Int("MaxJobs", &S::MaxJobs, "500"),
+    Int("MaxJobsPerPrinter", &S::MaxJobsPerPrinter, "0"),
+    Int("MaxJobsPerUser", &S::MaxJobsPerUser, "0"),
+    Int("MaxLogSize", &S::MaxLogSize, "1048576"),
+    Int("MaxPrinterHistory", &S::MaxPrinterHistory, "10"),
+    Int("MaxRequestSize", &S::MaxRequestSize, "0"),
+    Str("PageLog", &S::PageLog, VORN_DEFAULT_LOGDIR "/page_log"),
+    Bool("PreserveJobFiles", &S::PreserveJobFiles, "false"),
+    Bool("PreserveJobHistory", &S::PreserveJobHistory, "true"),
+    Str("Printcap", &S::Printcap, "/etc/printcap"),
+    Str("PrintcapGUI", &S::PrintcapGUI, "/usr/bin/gdestopts"),
+    Str("RemoteRoot", &S::RemoteRoot, "remroot"),
+    Str("RequestRoot", &S::RequestRoot, VORN_DEFAULT_REQUESTS),
+    Str("RIPCache", &S::RIPCache, "8m"),
+    Bool("RunAsUser", &S::RunAsUser, "false"),
+    Int("RootCertDuration", &S::RootCertDuration, "300"),
+    StrFn("ServerAdmin", &S::ServerAdmin, default_server_admin),
+    Str("ServerBin", &S::ServerBin, VORN_DEFAULT_SERVERBIN),
+    Str("ServerCertificate", &S::ServerCertificate, "ssl/server.crt"),
+    Str("ServerKey", &S::ServerKey, "ssl/server.key"),
+    StrFn("ServerName", &S::ServerName, default_server_name),
+    StrFn("ServerRoot", &S::ServerRoot, default_server_root),
+    StrFn("TempDir", &S::TempDir, default_temp_dir),
+    Int("Timeout", &S::Timeout, "300"),
 };
 
 // strtol() with base 0 (so 0640 is octal and 0x1F hexadecimal) and a
@@ -222,12 +162,12 @@ int boolean_value(std::string_view value) {
   return std::atoi(std::string(value).c_str()) != 0 ? 1 : -1;
 }
 
-void set_default(const conf_var_t& var) {
+void set_default(server_settings_t& settings, const conf_var_t& var) {
   std::string value = var.compute_default ? var.compute_default() : var.default_value;
   switch (var.kind) {
-    case K::integer: *var.number = integer_value(value); break;
-    case K::boolean: *var.number = boolean_value(value) == 1; break;
-    case K::string: *var.text = value; break;
+    case K::integer: settings.*var.number = integer_value(value); break;
+    case K::boolean: settings.*var.number = boolean_value(value) == 1; break;
+    case K::string: settings.*var.text = value; break;
   }
 }
 
@@ -241,10 +181,11 @@ const conf_var_t* FindConfigurationVariable(std::string_view name) {
   return nullptr;
 }
 
-void SetConfigurationValue(const conf_var_t& var, std::string_view value, int linenum) {
+void SetConfigurationValue(server_settings_t& settings, const conf_var_t& var, std::string_view value,
+                           int linenum) {
   switch (var.kind) {
     case K::integer:
-      *var.number = integer_value(value);
+      settings.*var.number = integer_value(value);
       break;
     case K::boolean: {
       int b = boolean_value(value);
@@ -252,33 +193,35 @@ void SetConfigurationValue(const conf_var_t& var, std::string_view value, int li
         std::string v(value);
         LogDiagnostic(L_ERROR, "Unknown boolean value %s on line %d.", v.c_str(), linenum);
       } else {
-        *var.number = b;
+        settings.*var.number = b;
       }
       break;
     }
     case K::string:
-      *var.text = value;
+      settings.*var.text = value;
       break;
   }
 }
 
-void SetDefaultConfiguration() {
-  for (const conf_var_t& var : kTable) set_default(var);
+void SetDefaultConfiguration(server_settings_t& settings) {
+  for (const conf_var_t& var : kTable) set_default(settings, var);
 
   const passwd* lp = ::getpwnam("lp");
-  User = lp ? lp->pw_uid : 1;
+  settings.User = lp ? lp->pw_uid : 1;
   const group* sys = ::getgrnam("sys");
-  Group = sys ? sys->gr_gid : 0;
-  SystemGroups.clear();
+  settings.Group = sys ? sys->gr_gid : 0;
+  settings.SystemGroups.clear();
   if (sys) {
-    SystemGroups.push_back("sys");
+    settings.SystemGroups.push_back("sys");
   } else {
     const group* root = ::getgrgid(0);
-    SystemGroups.push_back(root ? root->gr_name : "unknown");
+    settings.SystemGroups.push_back(root ? root->gr_name : "unknown");
   }
-  NumSystemGroups = 0;
-  HostNameLookups = HOSTNAME_OFF;
-  LogLevel = L_ERROR;
-  BrowseProtocols = BROWSE_VORN;
+  settings.NumSystemGroups = 0;
+  settings.HostNameLookups = HOSTNAME_OFF;
+  settings.LogLevel = L_ERROR;
+  settings.BrowseProtocols = BROWSE_VORN;
   // PrintcapFormat keeps its value across reloads.
 }
+
+void SetDefaultConfiguration() { SetDefaultConfiguration(Settings); }

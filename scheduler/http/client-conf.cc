@@ -1,6 +1,7 @@
 // Configuration files uploaded with PUT /admin/conf/NAME: installed whole
 // through the safe file writer (the old version kept as NAME.O), then the
-// configuration is reloaded.
+// configuration is reloaded. A vornd.conf that would not read is refused
+// before it replaces anything.
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -23,6 +24,13 @@ http_status_t install_conf_file(client_t* con) {
   constexpr std::string_view prefix = "/admin/conf/";
   std::string target = ServerRoot + "/" + con->resource.substr(prefix.size());
   LogDiagnostic(L_INFO, "Installing config file \"%s\"...", target.c_str());
+
+  const bool main_conf = con->resource == "/admin/conf/vornd.conf";
+  if (main_conf && !CheckConfigurationFile(con->filename.c_str())) {
+    LogDiagnostic(L_ERROR, "Refusing config file \"%s\" - it does not read; the old one stays.", target.c_str());
+    remove_request_file(con);
+    return HTTP_BAD_REQUEST;
+  }
 
   // The new version keeps the owner and mode of the one it replaces.
   mode_t mode = mode_t(ConfigFilePerm) & 07777;
@@ -70,7 +78,7 @@ http_status_t install_conf_file(client_t* con) {
 
   // vornd.conf alone needs only its settings re-read; anything else (printers,
   // classes, types) a full reload. A pending full reload is never narrowed.
-  if (con->resource == "/admin/conf/vornd.conf") {
+  if (main_conf) {
     if (ReloadPending != 1) ReloadPending = 2;
   } else {
     ReloadPending = 1;

@@ -432,6 +432,13 @@ const hostent* httpGetHostByName(const char* name);
 // others "Unknown hostname lookup error.".
 const char* httpHostErrorString(int code);
 
+// The TCP port of a service name such as "ipp" or "printer", in host byte
+// order; 0 when the name is unknown. The services database is asked first;
+// a machine without one (no /etc/services) still knows the well-known
+// services the system uses: ipp 631, ipps 443, printer 515, http 80,
+// https 443. This is the one place where service names are looked up.
+int httpServicePort(const char* name);
+
 // --- Dates ------------------------------------------------------------------
 
 // RFC 1123 form, "Sun, 06 Nov 1994 08:49:37 GMT". The one-argument form uses

@@ -1,6 +1,7 @@
 // URI splitting and host lookups.
 
 #include "vorn/http.h"
+#include "lib/http/http-private.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -161,6 +162,48 @@ TEST(HttpHostErrorString, NamesEachCode) {
       {-1, "Unknown hostname lookup error."},
   };
   for (const auto& c : cases) EXPECT_STREQ(httpHostErrorString(c.code), c.text) << c.code;
+}
+
+}  // namespace
+
+// Service names resolve without a services database (a machine without
+// netbase has no /etc/services): a lookup that fails falls back to the
+// well-known ports; one that answers wins over them.
+namespace {
+
+int no_database(const char*) { return 0; }
+int moved_ipp(const char* name) { return std::strcmp(name, "ipp") == 0 ? 8631 : 0; }
+
+TEST(HttpServicePort, FallsBackToWellKnownPortsWhenTheLookupFails) {
+  static const struct {
+    const char* name;
+    int (*lookup)(const char*);
+    int port;
+  } cases[] = {
+      {"ipp", no_database, 631},
+      {"ipps", no_database, 443},
+      {"printer", no_database, 515},
+      {"http", no_database, 80},
+      {"https", no_database, 443},
+      {"IPP", no_database, 0},  // service names are exact
+      {"lpd", no_database, 0},  // a URI scheme, not a service name
+      {"nosuchservice", no_database, 0},
+      {"", no_database, 0},
+      {nullptr, no_database, 0},
+      {"ipp", moved_ipp, 8631},
+      {"printer", moved_ipp, 515},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name ? c.name : "(null)");
+    EXPECT_EQ(vorn::http::service_port(c.name, c.lookup), c.port);
+  }
+}
+
+TEST(HttpServicePort, KnowsTheSystemsServicesWithOrWithoutNetbase) {
+  EXPECT_EQ(httpServicePort("ipp"), 631);
+  EXPECT_EQ(httpServicePort("printer"), 515);
+  EXPECT_EQ(httpServicePort("http"), 80);
+  EXPECT_EQ(httpServicePort("nosuchservice"), 0);
 }
 
 }  // namespace
