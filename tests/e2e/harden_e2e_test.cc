@@ -14,7 +14,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -74,7 +73,7 @@ class Harden : public JobRun {
 
   std::string PrinterState(const std::string& name) { return PrinterAttrs(name).value(1, "printer-state"); }
 
-  // Every line of `log` starts as the scheduler's own lines do.
+  // The lines of `log` that do not start with `start`.
   static std::vector<std::string> ForeignLines(const std::string& log, const std::string& start) {
     std::vector<std::string> out;
     size_t at = 0;
