@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -99,6 +100,36 @@ std::string device_path(const std::string& uri, std::string* options) {
   return path;
 }
 
+bool local_device_path(std::string_view path) {
+  if (!path.starts_with("/dev/") || path.size() == 5) return false;
+  // Any ".." component could climb out of /dev.
+  for (size_t at = 0; at < path.size();) {
+    size_t end = path.find('/', at);
+    if (end == std::string_view::npos) end = path.size();
+    if (path.substr(at, end - at) == "..") return false;
+    at = end + 1;
+  }
+  return true;
+}
+
+unique_fd open_local_device(const std::string& path, int flags, const OpenRetry* retries, size_t n_retries) {
+  if (!local_device_path(path)) {
+    errno = ENODEV;
+    return unique_fd();
+  }
+  unique_fd fd = open_device(path.c_str(), flags, retries, n_retries);
+  if (!fd) return fd;
+  // The name may be a link planted below /dev (in /dev/shm, say): what was
+  // opened decides, and the backend runs as root.
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return unique_fd();
+  if (!S_ISCHR(st.st_mode)) {
+    errno = ENODEV;
+    return unique_fd();
+  }
+  return fd;
+}
+
 unique_fd open_device(const char* path, int flags, const OpenRetry* retries, size_t n_retries) {
   for (;;) {
     unique_fd fd(::open(path, flags | O_CLOEXEC));
@@ -161,7 +192,12 @@ size_t send_copy(const BackendJob& job, int device, size_t block) {
   size_t failed = 0;
   for (;;) {
     ssize_t n = read_retry(job.input, buffer, block);
-    if (n <= 0) break;  // end of input; a read error also ends the copy
+    if (n < 0) {
+      // Data that cannot be read is not printed: the job must not pass.
+      status_error("ERROR: Unable to read print data");
+      return failed + 1;
+    }
+    if (n == 0) break;
     sent += (unsigned long)n;
     if (write_block(device, buffer, size_t(n)) != 0) failed++;
     if (job.from_file) status_line("INFO: Sending print file, %lu bytes...\n", sent);
@@ -204,7 +240,10 @@ bool start_backend(int argc, char* argv[], std::string_view usage, ListDevices l
     return false;
   }
 
-  job->uri = argv[0];
+  // argv[0] is what ps shows: the scheduler puts the URI there without its
+  // user and password, which only the environment carries.
+  const char* device_uri = std::getenv("DEVICE_URI");
+  job->uri = device_uri && *device_uri ? device_uri : argv[0];
   if (argc == 6) {
     job->input = 0;
     job->from_file = false;

@@ -21,7 +21,7 @@ inline constexpr size_t kBlockSize = 8192;
 
 // What the common start-up learnt from the command line.
 struct BackendJob {
-  std::string uri;         // argv[0], the device URI
+  std::string uri;         // the device URI: DEVICE_URI, else argv[0]
   unique_fd file;          // the named print file; closed when printing stdin
   int input = 0;           // descriptor the data is read from: file, or 0
   bool from_file = false;  // printing a named file (PAGE:/INFO: lines apply)
@@ -81,6 +81,16 @@ struct OpenRetry {
 // Returns the open descriptor, or an invalid one with errno set for any other
 // failure, which the caller reports.
 unique_fd open_device(const char* path, int flags, const OpenRetry* retries, size_t n_retries);
+
+// Whether `path` names a file below /dev without any ".." component.
+bool local_device_path(std::string_view path);
+
+// open_device for the device file of a local-device backend (parallel,
+// serial, usb), which runs as root: `path` must pass local_device_path and
+// what was opened must be a character device. Otherwise an invalid
+// descriptor with errno ENODEV (nothing was created or truncated: `flags`
+// never hold O_CREAT or O_TRUNC here).
+unique_fd open_local_device(const std::string& path, int flags, const OpenRetry* retries, size_t n_retries);
 
 // Switches off canonical input, echo and signal characters of a terminal
 // device; does nothing for a descriptor that is no terminal.

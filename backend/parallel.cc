@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
       {EIO, "INFO: Printer not connected; will retry in 30 seconds...\n"},
       {ENOENT, "INFO: Printer not connected; will retry in 30 seconds...\n"},
   };
-  vorn::unique_fd device = open_device(path.c_str(), O_WRONLY | O_EXCL, kRetries, 4);
+  vorn::unique_fd device = open_local_device(path, O_WRONLY | O_EXCL, kRetries, 4);
   if (!device) {
     status_line("ERROR: Unable to open parallel port device file \"%s\": %s\n", path.c_str(),
                 std::strerror(errno));

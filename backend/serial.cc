@@ -59,8 +59,8 @@ int main(int argc, char* argv[]) {
   static const OpenRetry kRetries[] = {
       {EBUSY, "INFO: Serial port busy; will retry in 30 seconds...\n"},
   };
-  vorn::unique_fd port = open_device(path.c_str(), O_WRONLY | O_NOCTTY | O_EXCL | O_NONBLOCK,
-                                     kRetries, 1);
+  vorn::unique_fd port = open_local_device(path, O_WRONLY | O_NOCTTY | O_EXCL | O_NONBLOCK,
+                                          kRetries, 1);
   if (!port) {
     status_line("ERROR: Unable to open serial port device file \"%s\": %s\n", path.c_str(),
                 std::strerror(errno));

@@ -68,8 +68,9 @@ int main(int argc, char* argv[]) {
     return status;
   }
 
+  // The device file is the whole rest of "usb:" (a "?" is part of it).
   vorn::unique_fd device;
-  if (job.uri.compare(0, 9, "usb:/dev/") != 0) {
+  if (job.uri.compare(0, 4, "usb:") != 0) {
     errno = ENODEV;
   } else {
     static const OpenRetry kRetries[] = {
@@ -78,7 +79,7 @@ int main(int argc, char* argv[]) {
         {EIO, "INFO: Printer not connected; will retry in 30 seconds...\n"},
         {ENXIO, "INFO: Printer not connected; will retry in 30 seconds...\n"},
     };
-    device = open_device(job.uri.c_str() + 4, O_RDWR | O_EXCL, kRetries, 4);
+    device = open_local_device(job.uri.substr(4), O_RDWR | O_EXCL, kRetries, 4);
   }
   if (!device) {
     status_line("ERROR: Unable to open USB device \"%s\": %s\n", job.uri.c_str(),

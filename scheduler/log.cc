@@ -91,8 +91,12 @@ log_state check_log_file(log_file_t& log, const std::string& path) {
   return log_state::open;
 }
 
-int write_error_line(int level, time_t when, const std::string& message) {
+int write_error_line(int level, time_t when, std::string_view raw) {
   level = clamp_level(level);
+  // Messages quote user names, titles and status lines: one message is one
+  // line whatever they hold.
+  if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
+  const std::string message = EscapeLogText(raw);
   if (ErrorLog == "syslog") {
     ::syslog(kSyslogPriority[level], "%s", message.c_str());
     return 1;
@@ -102,16 +106,38 @@ int write_error_line(int level, time_t when, const std::string& message) {
     case log_state::failed: return 0;
     case log_state::open: break;
   }
-  bool newline = !message.empty() && message.back() == '\n';
-  BufFilePrintf(ErrorFile.file.get(), "%c %s %s%s", kLevelLetter[level], GetDateString(when).c_str(),
-                message.c_str(), newline ? "" : "\n");
+  BufFilePrintf(ErrorFile.file.get(), "%c %s %s\n", kLevelLetter[level], GetDateString(when).c_str(),
+                message.c_str());
   BufFileFlush(ErrorFile.file.get());
   return 1;
 }
 
-std::string dash_if_empty(std::string_view s) { return s.empty() ? std::string("-") : std::string(s); }
+std::string dash_if_empty(std::string_view s) { return s.empty() ? std::string("-") : EscapeLogText(s); }
 
 }  // namespace
+
+std::string EscapeLogText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char hex[8];
+        std::snprintf(hex, sizeof(hex), "\\x%02x", u);
+        out += hex;
+      }
+    }
+  }
+  return out;
+}
 
 std::string GetDateString(time_t t) {
   static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -155,12 +181,15 @@ void ReleaseLogs() {
 
 int WriteAccessLine(const client_t* con, int code) {
   if (!con) return 0;
-  const char* user = con->username.empty() ? "-" : con->username.c_str();
+  const std::string user_text = dash_if_empty(con->username);
+  const std::string host_text = EscapeLogText(con->http.hostname);
+  const std::string resource_text = EscapeLogText(con->resource);
+  const char* user = user_text.c_str();
   const char* method = httpStateString(con->request_method);
   int major = con->http.version / 100, minor = con->http.version % 100;
   if (AccessLog == "syslog") {
-    ::syslog(LOG_INFO, "REQUEST %s - %s \"%s %s HTTP/%d.%d\" %d %lld\n", con->http.hostname, user,
-             method, con->resource.c_str(), major, minor, code, con->byte_count);
+    ::syslog(LOG_INFO, "REQUEST %s - %s \"%s %s HTTP/%d.%d\" %d %lld\n", host_text.c_str(), user,
+             method, resource_text.c_str(), major, minor, code, con->byte_count);
     return 1;
   }
   switch (check_log_file(AccessFile, AccessLog)) {
@@ -169,15 +198,16 @@ int WriteAccessLine(const client_t* con, int code) {
     case log_state::open: break;
   }
   BufFilePrintf(AccessFile.file.get(), "%s - %s %s \"%s %s HTTP/%d.%d\" %d %lld\n",
-                con->http.hostname, user, GetDateString(con->request_time).c_str(), method,
-                con->resource.c_str(), major, minor, code, con->byte_count);
+                host_text.c_str(), user, GetDateString(con->request_time).c_str(), method,
+                resource_text.c_str(), major, minor, code, con->byte_count);
   BufFileFlush(AccessFile.file.get());
   return 1;
 }
 
 int WritePageLine(std::string_view printer, std::string_view username, int job_id,
                   std::string_view page, std::string_view billing, std::string_view host) {
-  std::string p(printer), u = dash_if_empty(username), pg(page), b = dash_if_empty(billing), h(host);
+  std::string p = EscapeLogText(printer), u = dash_if_empty(username), pg = EscapeLogText(page),
+              b = dash_if_empty(billing), h = EscapeLogText(host);
   if (PageLog == "syslog") {
     ::syslog(LOG_INFO, "PAGE %s %s %d %s %s %s", p.c_str(), u.c_str(), job_id, pg.c_str(),
              b.c_str(), h.c_str());

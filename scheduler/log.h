@@ -28,18 +28,24 @@ enum log_level {
 };
 
 // Writes one diagnostic line to the error log: the level letter, the date
-// string and the message (cut at 1023 characters; a newline is added unless
-// the message ends with one). Returns 1 when written or filtered out, 0 when
+// string and the message (cut at 1023 characters, one final newline dropped,
+// then passed through EscapeLogText, so text quoted from users or filters
+// never starts a line of its own). Returns 1 when written or filtered out, 0 when
 // the error log cannot be opened.
 int LogDiagnostic(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// One access-log line for the request of `con` answered with `code`.
+// `text` with every control character written out: "\n", "\r", "\t",
+// other bytes below 0x20 and 0x7f as "\xNN".
+std::string EscapeLogText(std::string_view text);
+
+// One access-log line for the request of `con` answered with `code`; the
+// host name, user name and resource pass through EscapeLogText.
 // Returns 1, or 0 when the access log cannot be opened.
 int WriteAccessLine(const client_t* con, int code);
 
 // One page-log line: printer, user ("-" when empty), job id, the page text
 // (page number and copies), billing ("-" when empty) and the originating
-// host. Returns 1, or 0 when the page log cannot be opened.
+// host, each through EscapeLogText. Returns 1, or 0 when the page log cannot be opened.
 int WritePageLine(std::string_view printer, std::string_view username, int job_id,
                   std::string_view page, std::string_view billing, std::string_view host);
 

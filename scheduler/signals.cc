@@ -105,8 +105,11 @@ int ReapChildren() {
   pid_t pid;
   while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {
     reaped++;
-    // The scheduler stops jobs with SIGTERM itself: that end is no failure.
-    bool failed = status != 0 && !(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    // Any signal is a failure. The processes the scheduler stops itself
+    // (StopJob) have left their job's slots before the signal is sent, so
+    // their end never reaches a job; a SIGTERM from anyone else means the
+    // document was not printed.
+    bool failed = status != 0;
     if (!failed) {
       LogDiagnostic(L_DEBUG2, "PID %d exited with no errors.", int(pid));
     } else {

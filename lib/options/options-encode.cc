@@ -387,7 +387,13 @@ bool add_known(ipp_t* ipp, const known_t& k, const std::vector<std::string_view>
 namespace {
 
 void encode_option(ipp_t* ipp, const vorn_option_t& o, const known_t* k) {
-  std::string_view name = k ? std::string_view(k->name) : std::string_view(o.name);
+  // Attribute names are keywords, which the scheduler insists on; PPD
+  // option names are matched without regard to case, so "PageSize" travels
+  // as "pagesize" and still selects its option.
+  std::string lowered;
+  if (!k)
+    for (char c : o.name) lowered += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+  std::string_view name = k ? std::string_view(k->name) : std::string_view(lowered);
   std::string_view value = o.value;
   ipp_tag_t group = k ? k->group : IPP_TAG_JOB;
 
@@ -404,7 +410,7 @@ void encode_option(ipp_t* ipp, const vorn_option_t& o, const known_t* k) {
 
   if (k) {
     if (!add_known(ipp, *k, split(value, k->multi))) add_guessed_strings(ipp, group, name, {value});
-  } else if (has_capital(name)) {
+  } else if (has_capital(o.name)) {
     add_guessed_strings(ipp, group, name, {value});  // a PPD option: the choice as it is
   } else {
     add_guessed(ipp, group, name, split(value, true));

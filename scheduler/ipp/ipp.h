@@ -140,6 +140,12 @@ void add_queued_job_count(client_t* con, printer_t* p);
 // `*lower`/`*upper`. A null attribute is in order.
 bool check_page_ranges(const ipp_attribute_t* ranges, int* lower, int* upper);
 
+// Every attribute name of the request must be a keyword (lower-case
+// letters, digits, "-", "_", "."): the names become the option string of
+// filters and backends. Otherwise logs with `caller`, answers 0x0400 and
+// returns false.
+bool check_attribute_names(client_t* con, const char* caller);
+
 // Checks "copies" and "page-ranges" of the request, logging with `caller`
 // ("print_job", "create_job") and answering 0x0400; false when refused.
 bool check_copies_and_ranges(client_t* con, const char* caller);

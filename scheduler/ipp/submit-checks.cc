@@ -14,6 +14,7 @@
 #include "scheduler/log.h"
 #include "scheduler/printers/printers.h"
 #include "scheduler/jobs/quota.h"
+#include "scheduler/run/run.h"
 #include "vorn/strings.h"
 
 namespace {
@@ -63,6 +64,18 @@ bool check_page_ranges(const ipp_attribute_t* ranges, int* lower, int* upper) {
       return false;
     }
     previous = v.range.upper;
+  }
+  return true;
+}
+
+bool check_attribute_names(client_t* con, const char* caller) {
+  for (const ipp_attribute_t* a = con->ipp_request->attrs; a; a = a->next) {
+    // Group separators carry no name.
+    if (a->name.empty() && a->value_tag == IPP_TAG_ZERO) continue;
+    if (ValidAttributeName(a->name)) continue;
+    LogDiagnostic(L_ERROR, "%s: bad attribute name '%s'.", caller, a->name.c_str());
+    send_ipp_error(con, IPP_BAD_REQUEST);
+    return false;
   }
   return true;
 }

@@ -245,6 +245,14 @@ void send_document(client_t* con, ipp_attribute_t* uri) {
     send_ipp_error(con, IPP_NOT_POSSIBLE);
     return;
   }
+  // A printing job belongs to its processes until they end: holding it now
+  // would leave the printer waiting for a job whose exits no longer count.
+  if (JobState(job) == IPP_JOB_PROCESSING) {
+    LogDiagnostic(L_ERROR, "send_document: job #%d is printing and takes no more documents!", id);
+    send_ipp_error(con, IPP_NOT_POSSIBLE);
+    return;
+  }
+  if (!check_attribute_names(con, "send_document")) return;
 
   int compressed = 0;
   TypeRecord* filetype = check_document(con, "send_document", &compressed);
@@ -318,11 +326,12 @@ void validate_job(client_t* con, ipp_attribute_t* uri) {
   const std::string resource = target_resource(uri, &host);
   LogDiagnostic(L_DEBUG2, "validate_job(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd, resource.c_str());
 
-  if (!resource.starts_with("/classes/") && !resource.starts_with("/printers/")) {
-    LogDiagnostic(L_ERROR, "validate_job: request on bad resource '%s'!", resource.c_str());
+  if (!con->resource.starts_with("/classes/") && !con->resource.starts_with("/printers/")) {
+    LogDiagnostic(L_ERROR, "validate_job: request on bad resource '%s'!", con->resource.c_str());
     send_ipp_error(con, IPP_NOT_AUTHORIZED);
     return;
   }
+  if (!check_attribute_names(con, "validate_job")) return;
   ipp_t* request = con->ipp_request.get();
   if (const ipp_attribute_t* c = ippFindAttribute(request, "compression", IPP_TAG_KEYWORD);
       c && !c->values.empty() && c->values[0].string.text != "none" && c->values[0].string.text != "gzip") {

@@ -63,10 +63,12 @@ std::string printer_uri_of(const client_t* con, const printer_t* p, uint32_t dty
          ((dtype & PRINTER_CLASS) ? "/classes/" : "/printers/") + p->name;
 }
 
-// The request path of Print-Job and Create-Job names a destination.
-bool destination_path(client_t* con, const std::string& resource, const char* caller) {
-  if (resource.starts_with("/classes/") || resource.starts_with("/printers/")) return true;
-  LogDiagnostic(L_ERROR, "%s: print request on bad resource '%s'!", caller, resource.c_str());
+// Print-Job and Create-Job are posted to a destination's path: the
+// locations that guard printers then guard what is printed on them.
+bool destination_path(client_t* con, const char* caller) {
+  const std::string& posted = con->resource;
+  if (posted.starts_with("/classes/") || posted.starts_with("/printers/")) return true;
+  LogDiagnostic(L_ERROR, "%s: print request on bad resource '%s'!", caller, posted.c_str());
   send_ipp_error(con, IPP_NOT_AUTHORIZED);
   return false;
 }
@@ -148,6 +150,11 @@ new_job_t make_job(client_t* con, printer_t* p, uint32_t dtype, const char* call
   attrs->attrs = request->attrs;
   attrs->last = request->last;
   request->attrs = request->last = request->current = nullptr;
+  // The control file keeps the header of the request that made the job.
+  attrs->version[0] = request->version[0];
+  attrs->version[1] = request->version[1];
+  attrs->op_status = request->op_status;
+  attrs->request_id = request->request_id;
 
   ipp_attribute_t* user = ippFindAttribute(attrs, "requesting-user-name", IPP_TAG_NAME);
   if (!con->username.empty()) {
@@ -283,7 +290,8 @@ void print_job(client_t* con, ipp_attribute_t* uri) {
   const std::string resource = target_resource(uri, &host);
   LogDiagnostic(L_DEBUG2, "print_job(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd, resource.c_str());
 
-  if (!destination_path(con, resource, "print_job")) return;
+  if (!destination_path(con, "print_job")) return;
+  if (!check_attribute_names(con, "print_job")) return;
   if (!check_copies_and_ranges(con, "print_job")) return;
   int compressed = 0;
   TypeRecord* filetype = check_document(con, "print_job", &compressed);
@@ -346,7 +354,8 @@ void create_job(client_t* con, ipp_attribute_t* uri) {
   const std::string resource = target_resource(uri, &host);
   LogDiagnostic(L_DEBUG2, "create_job(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd, resource.c_str());
 
-  if (!destination_path(con, resource, "create_job")) return;
+  if (!destination_path(con, "create_job")) return;
+  if (!check_attribute_names(con, "create_job")) return;
   uint32_t dtype = 0;
   printer_t* p = accepting_destination(con, host, resource, "create_job", &dtype);
   if (!p) return;

@@ -68,6 +68,9 @@ struct job_t {
   printer_t* printer = nullptr;         // printer it runs on, not owned
   std::unique_ptr<char[]> buffer;       // status messages, kJobBufferSize bytes when running
   int bufused = 0;
+  // The status line being read was longer than the buffer: its first part
+  // was handled, the rest up to the next newline is dropped.
+  bool buftrunc = false;
   int tries = 0;                        // failed deliveries of a fax job
 };
 

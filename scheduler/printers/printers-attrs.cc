@@ -118,18 +118,6 @@ const char* AuthenticationKeyword(const printer_t* p) {
   return "requesting-user-name";
 }
 
-// The device URI as advertised: user name and password are left out.
-std::string PublicDeviceURI(std::string_view uri) {
-  size_t scheme_end = uri.find("://");
-  if (scheme_end == std::string_view::npos) return std::string(uri);
-  size_t host = scheme_end + 3;
-  size_t authority_end = uri.find_first_of("/?#", host);
-  if (authority_end == std::string_view::npos) authority_end = uri.size();
-  size_t at = uri.substr(host, authority_end - host).rfind('@');
-  if (at == std::string_view::npos) return std::string(uri);
-  return std::string(uri.substr(0, host)) + std::string(uri.substr(host + at + 1));
-}
-
 // The choices of the options named, in that order.
 std::vector<std::string> Choices(const ppd_file_t* ppd, std::initializer_list<const char*> options) {
   std::vector<std::string> out;
@@ -291,6 +279,28 @@ void SetClassAttrs(printer_t* p, ipp_t* a) {
 }
 
 }  // namespace
+
+std::string PublicDeviceURI(std::string_view uri) {
+  size_t scheme_end = uri.find("://");
+  if (scheme_end == std::string_view::npos) return std::string(uri);
+  size_t host = scheme_end + 3;
+  std::string_view rest = uri.substr(host);
+  size_t at = std::string_view::npos;
+  size_t colon = rest.find(':');
+  size_t first_at = rest.find('@');
+  if (colon != std::string_view::npos && first_at != std::string_view::npos && colon < first_at &&
+      colon < rest.find_first_of("/?#")) {
+    // "user:password@": the password may hold "/", "?", "#" and "@", so it
+    // runs to the last "@". A port followed by a path with an "@" reads the
+    // same way and loses more than it should; it is only ever shown.
+    at = rest.rfind('@');
+  } else {
+    size_t authority_end = rest.find_first_of("/?#");
+    at = rest.substr(0, authority_end).rfind('@');
+  }
+  if (at == std::string_view::npos) return std::string(uri);
+  return std::string(uri.substr(0, host)) + std::string(rest.substr(at + 1));
+}
 
 void SetPrinterAttrs(printer_t* p) {
   if (!p) return;

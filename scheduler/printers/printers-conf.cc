@@ -76,8 +76,10 @@ int ParseCount(std::string_view value) {
   return n > INT_MAX ? INT_MAX : int(n);
 }
 
-// Finishes a printer read from the file.
+// Finishes a printer read from the file. The device URI is checked once
+// its State line has been read, so a refused one leaves it stopped.
 void ClosePrinter(printer_t* p) {
+  CheckPrinterDeviceURI(p);
   SetPrinterAttrs(p);
   RecordPrinterHistory(p);
 }
@@ -91,10 +93,68 @@ std::string OneLine(std::string_view value) {
   return s;
 }
 
+// The last load met a damaged printers.conf: before it is replaced, it is
+// kept under a name of its own.
+bool ConfDamaged = false;
+
+// Keeps the damaged file as printers.conf.damaged-YYYYMMDD-HHMMSS (a hard
+// link: the save then replaces only the name printers.conf). False when it
+// could not be kept.
+bool KeepDamagedConf(const std::string& path) {
+  char stamp[32];
+  time_t now = time(nullptr);
+  struct tm tm_now;
+  gmtime_r(&now, &tm_now);
+  if (strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &tm_now) == 0) stamp[0] = '\0';
+  std::string kept = path + ".damaged-" + stamp;
+  for (int n = 1; n < 100; n++) {
+    if (::link(path.c_str(), kept.c_str()) == 0) {
+      LogDiagnostic(L_ERROR, "printers.conf had errors when it was loaded; it is kept as %s.", kept.c_str());
+      return true;
+    }
+    if (errno == ENOENT) return true;  // nothing left to keep
+    if (errno != EEXIST) break;
+    kept = path + ".damaged-" + stamp + "-" + std::to_string(n);
+  }
+  LogDiagnostic(L_ERROR, "Unable to keep the damaged printers.conf as %s - %s", kept.c_str(), std::strerror(errno));
+  return false;
+}
+
 }  // namespace
+
+std::string DeviceURIProblem(std::string_view uri) {
+  size_t colon = uri.find(':');
+  if (colon == std::string_view::npos) return "no scheme";
+  std::string_view scheme = uri.substr(0, colon);
+  // The scheme names a program in the backend directory, never a path out
+  // of it.
+  bool valid = !scheme.empty() && scheme[0] != '.' && scheme.size() <= kMaxScheme;
+  for (char c : scheme)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || vorn::isdigit(c) || c == '+' || c == '-' || c == '.'))
+      valid = false;
+  if (!valid) return "bad scheme \"" + std::string(vorn::cut(scheme, kMaxScheme)) + "\"";
+  if (scheme != "file") return "";
+  std::string_view path = uri.substr(colon + 1);
+  if (path == "/dev/null") return "";
+  if (!FileDevice) return "file devices are disabled (FileDevice)";
+  if (!path.starts_with("/")) return "file device path is not absolute";
+  return "";
+}
+
+int CheckPrinterDeviceURI(printer_t* p) {
+  if (!p || p->device_uri.empty()) return 1;
+  std::string why = DeviceURIProblem(p->device_uri);
+  if (why.empty()) return 1;
+  LogDiagnostic(L_ERROR, "Printer %s: device URI \"%s\" refused - %s.", p->name.c_str(),
+                PublicDeviceURI(p->device_uri).c_str(), why.c_str());
+  p->state = IPP_PRINTER_STOPPED;
+  p->state_message = vorn::cut("Device URI refused: " + why + ".", kMaxStateMessage);
+  return 0;
+}
 
 void LoadAllPrinters() {
   std::string path = ServerRoot + "/printers.conf";
+  ConfDamaged = false;
   auto fp = BufFileOpen(path.c_str(), "r");
   if (!fp) {
     LogDiagnostic(L_ERROR, "LoadAllPrinters: Unable to open %s - %s", path.c_str(), std::strerror(errno));
@@ -103,13 +163,20 @@ void LoadAllPrinters() {
 
   PrintcapDeferred = true;
   printer_t* p = nullptr;
-  bool skipping = false;  // inside the block of a printer that could not be added
+  bool skipping = false;  // inside a block that is not loaded (duplicate, damaged)
   int linenum = 0;
   std::string line;
-  bool syntax_error = false;
   auto syntax = [&] {
     LogDiagnostic(L_ERROR, "Syntax error on line %d of printers.conf.", linenum);
-    syntax_error = true;
+    ConfDamaged = true;
+  };
+  // A damaged block is left out whole rather than loaded half; the rest of
+  // the file still loads, and the first save keeps the file aside.
+  auto discard = [&] {
+    LogDiagnostic(L_ERROR, "Skipping printer %s of printers.conf: its block is damaged.", p->name.c_str());
+    if (DefaultPrinter == p) DefaultPrinter = nullptr;
+    RemovePrinter(p, 0);
+    p = nullptr;
   };
   LineReader reader(fp.get());
   while (reader.Next(line)) {
@@ -122,19 +189,29 @@ void LoadAllPrinters() {
     std::string value(vorn::trim(s.substr(end)));
 
     if (name == "<Printer" || name == "<DefaultPrinter") {
-      if (p || skipping || value.empty() || value.back() != '>') {
+      bool reported = false;
+      if (p) {
+        // The open block never ended: it is the damaged one, this line
+        // starts the next.
         syntax();
-        break;
+        reported = true;
+        discard();
       }
-      value.pop_back();
-      std::string pname(vorn::trim(value));
+      skipping = false;
+      std::string pname;
+      if (!value.empty() && value.back() == '>') {
+        value.pop_back();
+        pname = vorn::trim(value);
+      }
       if (pname.empty()) {
-        syntax();
-        break;
+        if (!reported) syntax();
+        skipping = true;
+        continue;
       }
       if (LookupDestByName(vorn::cut(pname, kMaxPrinterName))) {
         // A second block for the same name must not create a second record.
         LogDiagnostic(L_ERROR, "Duplicate printer %s on line %d of printers.conf.", pname.c_str(), linenum);
+        ConfDamaged = true;
         skipping = true;
         continue;
       }
@@ -156,7 +233,7 @@ void LoadAllPrinters() {
       }
       if (!p) {
         syntax();
-        break;
+        continue;
       }
       ClosePrinter(p);
       p = nullptr;
@@ -164,8 +241,9 @@ void LoadAllPrinters() {
     }
     if (skipping) continue;
     if (!p) {
+      // A directive outside any block belongs to no printer.
       syntax();
-      break;
+      continue;
     }
 
     if (name == "Info") {
@@ -213,9 +291,9 @@ void LoadAllPrinters() {
   if (int e = BufFileError(fp.get()))
     LogDiagnostic(L_ERROR, "LoadAllPrinters: Unable to read %s - %s", path.c_str(), std::strerror(e));
   if (p) {
-    // The file ended (or a syntax error came) inside a block: what was read
-    // of the printer is kept, with its attributes built like any other.
-    if (!syntax_error) LogDiagnostic(L_ERROR, "Syntax error on line %d of printers.conf.", linenum);
+    // The file ended inside a block: what was read of the printer is kept,
+    // with its attributes built like any other.
+    syntax();
     ClosePrinter(p);
   }
   PrintcapDeferred = false;
@@ -224,6 +302,15 @@ void LoadAllPrinters() {
 
 int WritePrintersConf() {
   std::string path = ServerRoot + "/printers.conf";
+  // The printers of a damaged block were not loaded: replacing the file
+  // without keeping it would drop them for good.
+  if (ConfDamaged) {
+    if (!KeepDamagedConf(path)) {
+      LogDiagnostic(L_ERROR, "Unable to save printers.conf - the damaged file could not be kept");
+      return 0;
+    }
+    ConfDamaged = false;
+  }
   uid_t owner = RunAsUser ? User : ::getuid();
   auto out = SafeFileCreate(path, mode_t(ConfigFilePerm) & 07777, owner, Group);
   if (!out) {

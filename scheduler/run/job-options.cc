@@ -1,6 +1,7 @@
 // What every filter and backend of a job receives: its argument vector, the
 // options string and the environment. Pure functions of the job, so they can
 // be checked without running anything.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,7 +34,8 @@ const std::string* first_text(const ipp_t* attrs, std::string_view name,
 }
 
 bool excluded(const ipp_attribute_t* a, bool banner, bool remote) {
-  if (a->group_tag != IPP_TAG_JOB || a->name.empty()) return true;
+  // A name with a blank or "=" in it would split into options of its own.
+  if (a->group_tag != IPP_TAG_JOB || !ValidAttributeName(a->name)) return true;
   switch (a->value_tag) {
     case IPP_TAG_MIMETYPE:
     case IPP_TAG_NAMELANG:
@@ -59,11 +61,15 @@ bool excluded(const ipp_attribute_t* a, bool banner, bool remote) {
 }
 
 // A string value as the option parser reads it back: quotes and
-// backslashes escaped, the whole in single quotes when it holds white space.
+// backslashes escaped, the whole in single quotes when it holds any byte the
+// parser splits on (a bare carriage return or form feed would otherwise end
+// the value and start an option of the sender's choosing). A NUL cannot
+// cross execve() and is left out.
 void append_text(std::string& out, const std::string& text) {
-  bool quote = text.find_first_of(" \t\n") != std::string::npos;
+  bool quote = std::any_of(text.begin(), text.end(), [](char c) { return vorn::isspace(c); });
   if (quote) out += '\'';
   for (char c : text) {
+    if (c == '\0') continue;
     if (c == '\'' || c == '"' || c == '\\') out += '\\';
     out += c;
   }
@@ -108,6 +114,15 @@ void append_value(std::string& out, const ipp_attribute_t* a, const ipp_value_t&
 
 }  // namespace
 
+bool ValidAttributeName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name)
+    if (!((c >= 'a' && c <= 'z') || vorn::isdigit(c) || c == '-' || c == '_' || c == '.')) return false;
+  return true;
+}
+
+bool JobOptionWanted(const ipp_attribute_t* a, bool banner, bool remote) { return !excluded(a, banner, remote); }
+
 std::string JobOptionsString(const ipp_t* attrs, bool banner, bool remote) {
   std::string out;
   if (!attrs) return out;
@@ -115,7 +130,14 @@ std::string JobOptionsString(const ipp_t* attrs, bool banner, bool remote) {
     if (excluded(a, banner, remote)) continue;
     if (!out.empty()) out += ' ';
     if (a->value_tag == IPP_TAG_BOOLEAN) {
-      if (a->values.empty() || !a->values[0].boolean) out += "no";
+      bool value = !a->values.empty() && a->values[0].boolean;
+      // "nofoo" alone reads back as foo=false: such names are spelt out.
+      if (a->name.size() > 2 && vorn::istarts_with(a->name, "no")) {
+        out += a->name;
+        out += value ? "=true" : "=false";
+        continue;
+      }
+      if (!value) out += "no";
       out += a->name;
       continue;
     }

@@ -1,6 +1,7 @@
 // Starting and stopping the processes of a job's document: the filter
 // chain, the backend, their pipes and the status pipe the main loop reads.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,8 +21,6 @@ int FilterLevel = 0;
 std::vector<status_pipe_t> StatusPipes;
 
 namespace {
-
-constexpr size_t kMaxScheme = 254;
 
 void take_cost(job_t* job) {
   FilterLevel -= job->cost;
@@ -90,14 +89,6 @@ bool is_banner(const job_t* job, const printer_t* p) {
   return v.size() == 2 && !vorn::iequals(v[1].string.text, "none") && job->current_file == job->num_files - 1;
 }
 
-bool valid_scheme(std::string_view scheme) {
-  if (scheme.empty() || scheme[0] == '.') return false;
-  for (char c : scheme)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || vorn::isdigit(c) || c == '+' || c == '-' || c == '.'))
-      return false;
-  return true;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
   out.reserve(strings.size() + 1);
@@ -109,11 +100,31 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // The output of a "file:" printer: a device is opened as it is, any other
 // path created, readable only by the scheduler's user. A job's first
 // document replaces what was there; its later documents follow it rather
-// than overwrite it.
+// than overwrite it. The scheduler writes here with its own rights, so a
+// symbolic link (or a second hard link) planted where the file should be
+// must not send the data, or the truncation, elsewhere: the last name is
+// never followed, and what was opened must be a character device below
+// /dev or a regular file with one link, checked before anything is cut.
 vorn::unique_fd open_device_file(const std::string& path, bool first_document) {
-  if (path.starts_with("/dev/")) return vorn::unique_fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  int mode = first_document ? O_TRUNC : O_APPEND;
-  return vorn::unique_fd(::open(path.c_str(), O_WRONLY | O_CREAT | mode | O_CLOEXEC, 0600));
+  const bool device = path.starts_with("/dev/");
+  // Devices are often links (/dev/serial/by-id/...): for them only what
+  // was opened counts.
+  int flags = O_WRONLY | O_NONBLOCK | O_CLOEXEC;
+  if (!device) flags |= O_NOFOLLOW | O_CREAT | (first_document ? 0 : O_APPEND);
+  vorn::unique_fd fd(::open(path.c_str(), flags, 0600));
+  if (!fd) return fd;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return vorn::unique_fd();
+  bool fits = device ? S_ISCHR(st.st_mode) : (S_ISREG(st.st_mode) && st.st_nlink == 1);
+  if (!fits) {
+    errno = device ? ENODEV : EPERM;
+    return vorn::unique_fd();
+  }
+  if (!device && first_document && ::ftruncate(fd.get(), 0) != 0) return vorn::unique_fd();
+  // Writes block like any output once the checks are done.
+  int fl = ::fcntl(fd.get(), F_GETFL);
+  if (fl >= 0) ::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
 }
 
 bool make_pipe(vorn::unique_fd& rd, vorn::unique_fd& wr) {
@@ -215,8 +226,13 @@ void StartJob(int id, printer_t* printer) {
   std::string file = JobDataFile(id, job->current_file + 1);
   LogDiagnostic(L_DEBUG, "StartJob: argv = \"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\",\"%s\"", args[0].c_str(),
                 args[1].c_str(), args[2].c_str(), args[3].c_str(), args[4].c_str(), args[5].c_str(), file.c_str());
-  std::vector<std::string> env = JobEnvironment(job, printer, job->filetypes[size_t(job->current_file)], banner,
-                                                DaemonJobEnv());
+  // The backend alone gets the device URI with its user and password;
+  // filters and the log see it without them.
+  std::vector<std::string> backend_env =
+      JobEnvironment(job, printer, job->filetypes[size_t(job->current_file)], banner, DaemonJobEnv());
+  std::vector<std::string> env = backend_env;
+  for (std::string& e : env)
+    if (e.starts_with("DEVICE_URI=")) e = "DEVICE_URI=" + PublicDeviceURI(printer->device_uri);
   for (size_t i = 0; i < env.size(); i++) LogDiagnostic(L_DEBUG, "StartJob: envp[%d]=\"%s\"", int(i), env[i].c_str());
   std::vector<char*> envp = pointers(env);
 
@@ -233,6 +249,7 @@ void StartJob(int id, printer_t* printer) {
     }
   }
   job->bufused = 0;
+  job->buftrunc = false;
 
   vorn::unique_fd status_rd, status_wr;
   vorn::unique_fd null_in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -250,6 +267,19 @@ void StartJob(int id, printer_t* printer) {
   size_t slot = 0;
   LogDiagnostic(L_DEBUG, "StartJob: filterfds[%d] = [ %d %d ]", 1, null_in.get(), -1);
 
+  // The URI was checked when it was set; FileDevice may have changed since.
+  if (std::string why = DeviceURIProblem(printer->device_uri); !why.empty()) {
+    LogDiagnostic(L_ERROR, "Device URI of printer %s refused for job %d - %s.", printer->name.c_str(), id,
+                  why.c_str());
+    printer_message(printer, "Device URI refused: " + why + ".");
+    job->status = -1;  // as a failed backend: the printer stops, the job waits
+    StopJob(id, 1);
+    if ((job = LookupJob(id))) {
+      SetJobState(job, IPP_JOB_PENDING);
+      SaveJob(id);
+    }
+    return;
+  }
   const bool to_file = printer->device_uri.starts_with("file:");
   std::string device_path = to_file ? printer->device_uri.substr(5) : std::string();
 
@@ -319,15 +349,15 @@ void StartJob(int id, printer_t* printer) {
     std::string path = ServerBin + "/backend/" + scheme;
     vorn::unique_fd out(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     std::vector<std::string> bargs = args;
-    bargs[0] = printer->device_uri;
+    // Everyone can read argv: the whole URI is only in DEVICE_URI.
+    bargs[0] = PublicDeviceURI(printer->device_uri);
     if (first) bargs.push_back(file);
     std::vector<char*> argv = pointers(bargs);
     LogDiagnostic(L_DEBUG, "StartJob: backend = \"%s\"", path.c_str());
     pid_t pid = 0;
-    // A scheme is a name in the backend directory, never a path out of it.
-    if (!valid_scheme(scheme)) errno = EINVAL;
-    else if (out)
-      start_process(path.c_str(), argv.data(), envp.data(), input.get(), out.get(), status_wr.get(), 1, &pid);
+    std::vector<char*> benvp = pointers(backend_env);
+    if (out)
+      start_process(path.c_str(), argv.data(), benvp.data(), input.get(), out.get(), status_wr.get(), 1, &pid);
     if (pid <= 0) {
       int err = errno;
       LogDiagnostic(L_ERROR, "Unable to start backend \"%s\" - %s.", scheme.c_str(), std::strerror(err));
@@ -384,6 +414,7 @@ void StopJob(int id, int force) {
     job->buffer.reset();
   }
   job->bufused = 0;
+  job->buftrunc = false;
 }
 
 void StopActiveJobs() {

@@ -202,6 +202,7 @@ void UpdateJob(job_t* job) {
   if (!job->buffer) {
     job->buffer.reset(new (std::nothrow) char[kJobBufferSize]);
     job->bufused = 0;
+    job->buftrunc = false;
     if (!job->buffer) return;
   }
 
@@ -217,17 +218,28 @@ void UpdateJob(job_t* job) {
     size_t used = size_t(job->bufused);
     const char* nl = static_cast<const char*>(std::memchr(buf, '\n', used));
     size_t len, consumed;
+    bool cut = false;
     if (nl) {
       len = size_t(nl - buf);
       consumed = len + 1;
     } else if (used >= kMaxLine || eof) {
-      len = consumed = used;  // a full buffer, or what is left at the end, is one line
+      // A full buffer, or what is left at the end, is one line; the rest of
+      // an overlong line must never be read as a line of its own (its tail
+      // could say "PAGE:" for a process that only meant an error text).
+      len = consumed = used;
+      cut = !eof;
     } else {
       break;
     }
+    const bool tail = job->buftrunc;
+    job->buftrunc = cut || (tail && !nl);
     std::string line(buf, len);
     std::memmove(buf, buf + consumed, used - consumed);
     job->bufused = int(used - consumed);
+    if (tail) {
+      LogDiagnostic(L_DEBUG, "[Job %d] Dropped %d more bytes of an overlong status line.", id, int(len));
+      continue;
+    }
     handle_line(id, line);
   }
 

@@ -48,10 +48,20 @@ pid_t start_copy_process(int infd, int outfd, int errfd, pid_t* pid);
 // order, except copies, job-name, the mime type, uri, with-language and
 // collection values, "time-*", "job-*" (but for a `remote` printer
 // job-billing, job-sheets, job-hold-until and job-priority) and, for a
-// `banner` document, page-label, page-border and number-up*. A text with
-// white space is single-quoted; quotes and backslashes are escaped so the
-// option parser reads back exactly the value.
+// `banner` document, page-label, page-border and number-up*, and attributes
+// whose names are not keywords. A text with any byte the option parser
+// splits on is single-quoted; quotes and backslashes are escaped and NUL
+// bytes left out, so vornParseOptions reads back exactly the names and the
+// values (several values joined by ","). A boolean whose name starts with
+// "no" is written "name=true" or "name=false".
 std::string JobOptionsString(const ipp_t* attrs, bool banner, bool remote);
+
+// Whether JobOptionsString writes attribute `a`.
+bool JobOptionWanted(const ipp_attribute_t* a, bool banner, bool remote);
+
+// An IPP keyword: lower-case letters, digits, "-", "_" and ".", not empty.
+// The only attribute names a job may carry.
+bool ValidAttributeName(std::string_view name);
 
 // argv[0..5] for a job's processes (argv[6], the file name, is the
 // runner's): printer name, id, owner, title (job-name, else

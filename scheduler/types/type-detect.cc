@@ -173,7 +173,8 @@ int MatchTypePattern(std::string_view name, std::string_view pat) {
       return 0;
     }
   }
-  while (p < pat.size() && pat[p] == '*') p++;
+  // Name and pattern must end together: a "*" left over matches nothing,
+  // so "abc*" does not match "abc".
   return p == pat.size() ? 1 : 0;
 }
 

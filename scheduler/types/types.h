@@ -150,9 +150,11 @@ int AddTypeRule(TypeRecord* type, std::string_view rule);
 // uncompressed; `*compressed` (may be null) tells whether the file was.
 TypeRecord* DetectFileType(const TypeDatabase* db, const char* path, int* compressed);
 
-// The pattern language of match(): "*" any run of characters (also none),
-// "?" one character, "[set]" one character of the set, "\c" the character c;
-// case-sensitive; name and pattern must end together. 1 or 0.
+// The pattern language of match(): "*" any run of characters (also none,
+// but not at the end of the pattern once the name has ended: name and
+// pattern must end together, so "abc*" does not match "abc"), "?" one
+// character, "[set]" one character of the set, "\c" the character c;
+// case-sensitive. 1 or 0.
 int MatchTypePattern(std::string_view name, std::string_view pattern);
 
 // Adds the filter src -> dst. An existing filter for the pair is changed only

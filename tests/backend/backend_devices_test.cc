@@ -1,6 +1,7 @@
 // The local-device backends (parallel, serial, usb, scsi) run as the
-// scheduler runs them, printing to stand-ins for their devices: plain files
-// for parallel and USB ports, a pseudo-terminal for the serial port.
+// scheduler runs them, printing to stand-ins for their devices: a
+// pseudo-terminal, the one character device below /dev a test can make.
+// Plain files, links and paths outside /dev are refused as devices.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,8 +23,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A pseudo-terminal standing in for a serial port: the backend opens the
-// slave by its path, the test reads what arrives at the master.
+// A pseudo-terminal standing in for a port: the backend opens the slave by
+// its path (/dev/pts/N), the test reads what arrives at the master. The line
+// is raw, so what the backend writes arrives byte for byte.
 struct Pty {
   vorn::unique_fd master;
   vorn::unique_fd slave;  // held open so the master never sees a hang-up
@@ -36,7 +38,11 @@ struct Pty {
     if (!name) return false;
     slave_path = name;
     slave = vorn::unique_fd(open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    return bool(slave);
+    if (!slave) return false;
+    termios t{};
+    if (tcgetattr(slave.get(), &t) != 0) return false;
+    cfmakeraw(&t);
+    return tcsetattr(slave.get(), TCSANOW, &t) == 0;
   }
 
   // Reads from the master until `want` bytes have come or `timeout` passes.
@@ -177,21 +183,8 @@ class PrintTest : public ::testing::TestWithParam<Device> {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    ASSERT_FALSE(shm_.path().empty()) << "USB device URIs must name a file under /dev";
-    std::string name = GetParam().name;
-    if (name == "serial") {
-      ASSERT_TRUE(pty_.Open());
-      uri_ = "serial:" + pty_.slave_path;
-    } else if (name == "parallel") {
-      device_ = dir_.file("lp0");
-      uri_ = "parallel:" + device_;
-    } else {
-      device_ = shm_.file("usblp0");
-      uri_ = "usb:" + device_;
-    }
-    if (!device_.empty()) {
-      ASSERT_TRUE(WriteFile(device_, ""));
-    }
+    ASSERT_TRUE(pty_.Open());
+    uri_ = std::string(GetParam().name) + ":" + pty_.slave_path;
   }
 
   // Runs the backend and returns what reached the device.
@@ -203,16 +196,11 @@ class PrintTest : public ::testing::TestWithParam<Device> {
     if (!input || !Start(&c, GetParam().program, argv, JobEnv(uri_), input.get())) return "";
     input.reset();
     std::string got;
-    if (!device_.empty()) {
-      Finish(&c, 20s);
-      got = ReadFile(device_);
-    } else {
-      // The serial backend blocks while the pseudo-terminal is full, so the
-      // master is read while it runs.
-      std::thread reader([&] { got = pty_.ReadBytes(expected, 20s); });
-      Finish(&c, 25s);
-      reader.join();
-    }
+    // A backend blocks while the pseudo-terminal is full, so the master is
+    // read while it runs.
+    std::thread reader([&] { got = pty_.ReadBytes(expected, 20s); });
+    Finish(&c, 25s);
+    reader.join();
     r->status = c.done ? c.status : -1000;
     r->out = c.out_text;
     r->err = c.err_text;
@@ -220,9 +208,7 @@ class PrintTest : public ::testing::TestWithParam<Device> {
   }
 
   TempDir dir_;
-  TempDir shm_{"/dev/shm"};
   Pty pty_;
-  std::string device_;
   std::string uri_;
 };
 
@@ -324,12 +310,12 @@ TEST(OpenFailure, OtherErrorsEndTheJob) {
     std::string uri;
     std::string error;
   } cases[] = {
-      {kParallel, "parallel:" + dir.path(),
-       "ERROR: Unable to open parallel port device file \"" + dir.path() + "\": Is a directory\n"},
-      {kSerial, "serial:" + dir.path() + "?baud=9600",
-       "ERROR: Unable to open serial port device file \"" + dir.path() + "\": Is a directory\n"},
-      {kSerial, "serial:" + dir.path() + "/absent",
-       "ERROR: Unable to open serial port device file \"" + dir.path() +
+      {kParallel, "parallel:" + shm.path(),
+       "ERROR: Unable to open parallel port device file \"" + shm.path() + "\": Is a directory\n"},
+      {kSerial, "serial:" + shm.path() + "?baud=9600",
+       "ERROR: Unable to open serial port device file \"" + shm.path() + "\": Is a directory\n"},
+      {kSerial, "serial:" + shm.path() + "/absent",
+       "ERROR: Unable to open serial port device file \"" + shm.path() +
            "/absent\": No such file or directory\n"},
       {kUsb, "usb:" + shm.path(), "ERROR: Unable to open USB device \"usb:" + shm.path() + "\": Is a directory\n"},
       {kUsb, "usb://acme/inkwell", "ERROR: Unable to open USB device \"usb://acme/inkwell\": No such device\n"},
@@ -353,7 +339,7 @@ TEST(OpenFailure, AbsentPrinterIsWaitedForUntilStopped) {
     const char* program;
     std::string uri;
   } cases[] = {
-      {kParallel, "parallel:" + dir.path() + "/lp9"},
+      {kParallel, "parallel:" + shm.path() + "/lp9"},
       {kUsb, "usb:" + shm.path() + "/usblp9"},
   };
   for (const auto& c : cases) {
@@ -384,24 +370,19 @@ TEST(WriteFailure, DroppedDataFailsTheJob) {
 }
 
 TEST(Signals, StandardInputJobIgnoresSigterm) {
-  TempDir dir;
-  const std::string device = dir.file("lp0");
-  ASSERT_TRUE(WriteFile(device, ""));
-  const std::string uri = "parallel:" + device;
+  Pty pty;
+  ASSERT_TRUE(pty.Open());
+  const std::string uri = "parallel:" + pty.slave_path;
   Child child;
   ASSERT_TRUE(Start(&child, kParallel, JobArgs(uri, "1"), JobEnv(uri), -1));
   ASSERT_TRUE(vorn::write_all(child.in.get(), "first ", 6) == 0);
   // Once the first data reached the device the backend is in its copy loop.
-  auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (ReadFile(device) != "first " && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-  }
-  ASSERT_EQ(ReadFile(device), "first ");
+  ASSERT_EQ(pty.ReadBytes(6, 10s), "first ");
   kill(child.pid, SIGTERM);
   ASSERT_TRUE(vorn::write_all(child.in.get(), "second", 6) == 0);
+  EXPECT_EQ(pty.ReadBytes(6, 10s), "second");
   ASSERT_TRUE(Finish(&child, 10s));
   EXPECT_EQ(child.status, 0);
-  EXPECT_EQ(ReadFile(device), "first second");
 }
 
 TEST(Scsi, NoTransferStepFailsQuietly) {
@@ -415,4 +396,87 @@ TEST(Scsi, NoTransferStepFailsQuietly) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(ReadFile(dir.file("sg0")), "");
+}
+
+namespace {
+
+// A symbolic link at `link` pointing at `target`.
+bool Symlink(const std::string& target, const std::string& link) { return symlink(target.c_str(), link.c_str()) == 0; }
+
+}  // namespace
+
+// The backends run as root: a device URI naming a plain file, a link to one
+// or a path climbing out of /dev must not make them write (or truncate) it.
+TEST(LocalDevice, OnlyCharacterDevicesBelowDevAreOpened) {
+  TempDir dir;
+  TempDir shm("/dev/shm");
+  ASSERT_FALSE(shm.path().empty());
+  const std::string file = dir.file("job");
+  ASSERT_TRUE(WriteFile(file, "overwrite"));
+  const std::string victim = dir.file("victim");
+  ASSERT_TRUE(WriteFile(victim, "precious"));
+  ASSERT_TRUE(WriteFile(shm.file("plain"), "precious"));
+  ASSERT_TRUE(Symlink(victim, shm.file("link")));
+  // "/dev/shm/NAME/../../.." is "/": the rest leads to the victim.
+  const std::string climb = shm.path() + "/../../.." + victim;
+  const std::string parallel_error = "ERROR: Unable to open parallel port device file \"";
+  const struct {
+    const char* program;
+    std::string uri;
+    std::string error;
+  } cases[] = {
+      {kParallel, "parallel:" + victim, parallel_error + victim + "\": No such device\n"},
+      {kParallel, "parallel:" + shm.file("plain"), parallel_error + shm.file("plain") + "\": No such device\n"},
+      {kParallel, "parallel:" + shm.file("link"), parallel_error + shm.file("link") + "\": No such device\n"},
+      {kParallel, "parallel:" + climb, parallel_error + climb + "\": No such device\n"},
+      {kUsb, "usb:/dev/.." + victim, "ERROR: Unable to open USB device \"usb:/dev/.." + victim + "\": No such device\n"},
+      {kUsb, "usb:" + shm.file("link"), "ERROR: Unable to open USB device \"usb:" + shm.file("link") + "\": No such device\n"},
+      {kSerial, "serial:" + shm.file("link") + "?baud=9600",
+       "ERROR: Unable to open serial port device file \"" + shm.file("link") + "\": No such device\n"},
+      {kSerial, "serial:/dev/.." + victim,
+       "ERROR: Unable to open serial port device file \"/dev/.." + victim + "\": No such device\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri);
+    Result r = RunBackend(c.program, JobArgs(c.uri, "1", file), JobEnv(c.uri));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.error);
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_EQ(ReadFile(shm.file("plain")), "precious");
+  }
+}
+
+// Print data that cannot be read was not printed: the backend fails.
+TEST(ReadFailure, UnreadableInputFailsTheJob) {
+  TempDir dir;
+  Pty pty;
+  ASSERT_TRUE(pty.Open());
+  const std::string uri = "parallel:" + pty.slave_path;
+  // read() on a directory fails with EISDIR.
+  vorn::unique_fd input(open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(input);
+  Child child;
+  ASSERT_TRUE(Start(&child, kParallel, JobArgs(uri, "1"), JobEnv(uri), input.get()));
+  input.reset();
+  ASSERT_TRUE(Finish(&child, 10s));
+  EXPECT_EQ(child.status, 1);
+  EXPECT_EQ(CountLines(child.err_text, "ERROR: Unable to read print data: Is a directory"), 1) << child.err_text;
+  EXPECT_EQ(LastLine(child.err_text), "ERROR: Print file was not sent completely!");
+}
+
+// The scheduler gives a backend its device URI without the password in
+// argv[0], which anyone can read; the whole URI comes in DEVICE_URI.
+TEST(StartUp, TheDeviceUriComesFromTheEnvironment) {
+  TempDir dir;
+  Pty pty;
+  ASSERT_TRUE(pty.Open());
+  const std::string file = dir.file("job");
+  ASSERT_TRUE(WriteFile(file, "data"));
+  const std::string uri = "parallel:" + pty.slave_path;
+  Child child;
+  // argv[0] names a device that does not exist; the environment's is used.
+  ASSERT_TRUE(Start(&child, kParallel, JobArgs("parallel:/dev/absent-device", "1", file), JobEnv(uri), -1));
+  EXPECT_EQ(pty.ReadBytes(4, 10s), "data");
+  ASSERT_TRUE(Finish(&child, 10s));
+  EXPECT_EQ(child.status, 0) << child.err_text;
 }

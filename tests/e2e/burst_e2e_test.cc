@@ -44,7 +44,7 @@ TEST(Burst, ThousandJobsAreAcceptedAndPrintedWithoutKeepingDescriptors) {
   std::string node = FindProgram("node");
   ASSERT_FALSE(node.empty()) << "the node command is needed (.ci/install-deps installs it)";
   ServerRoot root;
-  root.WriteConfig("MaxJobs 0\n");
+  root.WriteConfig("MaxJobs 0\nFileDevice On\n");
   ASSERT_TRUE(root.InstallDataFile("vorn.types"));
   ASSERT_TRUE(root.InstallDataFile("vorn.convs"));
   // A raw queue: each document is copied to the device file as it stands.

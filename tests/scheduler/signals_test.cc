@@ -64,8 +64,9 @@ TEST_F(ReapTest, EveryFinishedChildIsReapedAndReported) {
       {0, "PID %d exited with no errors.", 'd'},
       {3, "PID %d stopped with status 3!", 'E'},
       {-SIGSEGV, "PID %d crashed on signal " + std::to_string(SIGSEGV) + "!", 'E'},
-      // The scheduler stops jobs with SIGTERM itself: no failure.
-      {-SIGTERM, "PID %d exited with no errors.", 'd'},
+      // A SIGTERM is a failure too: the children the scheduler stops are
+      // no longer its job's when they end.
+      {-SIGTERM, "PID %d crashed on signal " + std::to_string(SIGTERM) + "!", 'E'},
   };
   LogLevel = L_DEBUG2;
   std::vector<pid_t> pids;

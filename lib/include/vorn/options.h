@@ -53,7 +53,9 @@ void vornFreeOptions(vorn_options_t& options);
 //    integer, boolean ("true"/"false"), range ("N-M", "N-"), resolution, else
 //    keyword, name or text. Commas separate values.
 //  - Names with a capital letter are PPD options ("PageSize=A4"): their
-//    choice goes in unchanged as one keyword (name or text if it has blanks).
+//    choice goes in unchanged as one keyword (name or text if it has blanks),
+//    under the name in lower case ("pagesize"), since attribute names are
+//    keywords and PPD option names match without regard to case.
 //  - An empty value is a boolean true for boolean attributes, an empty string
 //    for names and texts, and otherwise the out-of-band no-value ("raw=").
 // A value that does not fit its attribute's type goes in as a keyword, name or

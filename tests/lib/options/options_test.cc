@@ -262,11 +262,13 @@ TEST(EncodeOptions, ValueKinds) {
       {"columns=1,2,3", "job integer columns=1,2,3"},
       {"mixed=1,x", "job keyword mixed=1,x"},
       {"note='two words'", "job nameWithoutLanguage note=two words"},
-      // PPD options: the choice passes through as one keyword
-      {"PageSize=A4", "job keyword PageSize=A4"},
-      {"Resolution=600dpi", "job keyword Resolution=600dpi"},
+      // PPD options: the choice passes through as one keyword, the name as
+      // a keyword (lower case; PPD names match without regard to case)
+      {"PageSize=A4", "job keyword pagesize=A4"},
+      {"Resolution=600dpi", "job keyword resolution=600dpi"},
       {"Collate=True", "job boolean collate=true"},
-      {"Smoothing=On InputSlot=1", "job keyword Smoothing=On\njob keyword InputSlot=1"},
+      {"Smoothing=On InputSlot=1", "job keyword smoothing=On\njob keyword inputslot=1"},
+      {"Duplex=", "job no-value duplex="},
       // empty values
       {"raw=", "job no-value raw="},
       {"job-name=", "job nameWithoutLanguage job-name="},
@@ -288,7 +290,7 @@ TEST(EncodeOptions, GroupsRiseAndOrderIsKeptWithinAGroup) {
   EXPECT_EQ(encode("copies=1 PageSize=A4 document-format=text/plain job-sheets=none "
                    "printer-info=Lab compression=none"),
             "op mimeMediaType document-format=text/plain\nop keyword compression=none\n"
-            "job integer copies=1\njob keyword PageSize=A4\njob nameWithoutLanguage job-sheets=none\n"
+            "job integer copies=1\njob keyword pagesize=A4\njob nameWithoutLanguage job-sheets=none\n"
             "printer textWithoutLanguage printer-info=Lab");
 }
 

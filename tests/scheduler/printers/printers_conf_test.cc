@@ -181,18 +181,20 @@ TEST_F(PrintersConfTest, DamagedFilesLoadWhatTheyCan) {
        "<Printer a>\nBogus 1\ninfo lower case\n</Printer>\n<Printer b>\n</Printer>\n", "a,b",
        {"Unknown configuration directive Bogus on line 2 of printers.conf.",
         "Unknown configuration directive info on line 3 of printers.conf."}},
+      // A damaged block is left out; the blocks after it still load.
       {"directive outside a block",
-       "# comment\n\nInfo stray\n<Printer a>\n</Printer>\n", "",
+       "# comment\n\nInfo stray\n<Printer a>\n</Printer>\n", "a",
        {"Syntax error on line 3 of printers.conf."}},
-      {"missing >", "<Printer a>\n</Printer>\n<Printer b\n</Printer>\n<Printer c>\n</Printer>\n", "a",
+      {"missing >", "<Printer a>\n</Printer>\n<Printer b\n</Printer>\n<Printer c>\n</Printer>\n", "a,c",
        {"Syntax error on line 3 of printers.conf."}},
-      {"empty name", "<Printer >\n</Printer>\n", "", {"Syntax error on line 1 of printers.conf."}},
-      {"nested block", "<Printer a>\nInfo kept\n<Printer b>\n</Printer>\n", "a",
-       {"Syntax error on line 3 of printers.conf."}},
-      {"close without open", "</Printer>\n<Printer a>\n</Printer>\n", "",
+      {"empty name", "<Printer >\n</Printer>\n<Printer b>\n</Printer>\n", "b",
        {"Syntax error on line 1 of printers.conf."}},
-      {"unclosed at the end", "<Printer a>\nInfo A\n<Printer", "a",
-       {"Syntax error on line 3 of printers.conf."}},
+      {"nested block", "<Printer a>\nInfo lost\n<Printer b>\n</Printer>\n", "b",
+       {"Syntax error on line 3 of printers.conf.", "Skipping printer a of printers.conf: its block is damaged."}},
+      {"close without open", "</Printer>\n<Printer a>\n</Printer>\n", "a",
+       {"Syntax error on line 1 of printers.conf."}},
+      {"unclosed at the end", "<Printer a>\nInfo A\n<Printer", "",
+       {"Syntax error on line 3 of printers.conf.", "Skipping printer a of printers.conf: its block is damaged."}},
       {"file ends inside a block", "<Printer a>\nInfo A\n", "a",
        {"Syntax error on line 2 of printers.conf."}},
       {"duplicate block", "<Printer a>\nInfo first\n</Printer>\n<Printer A>\nInfo second\n</Printer>\n"
@@ -202,7 +204,8 @@ TEST_F(PrintersConfTest, DamagedFilesLoadWhatTheyCan) {
        std::string("<Printer a>\n\x01\x02\xff\xfe garbage\n") + std::string("\0\0\0\n", 4) +
            "</Printer>\n<Printer b>\n</Printer>\n",
        "a,b",
-       {"Unknown configuration directive \x01\x02\xff\xfe on line 2 of printers.conf.",
+       // Control characters are written out in the log.
+       {"Unknown configuration directive \\x01\\x02\xff\xfe on line 2 of printers.conf.",
         "Unknown configuration directive  on line 3 of printers.conf."}},
       {"carriage returns", "<Printer a>\r\nInfo A\r\n</Printer>\r<Printer b>\r</Printer>\r\n", "a,b", {}},
       {"long line", "<Printer a>\nInfo " + long_info + "\nBogus\n</Printer>\n", "a",
@@ -229,7 +232,7 @@ TEST_F(PrintersConfTest, ValuesAreReadAndCut) {
         "<DefaultPrinter a>\n"
         "  Info   spaced out   \n"
         "Location " + std::string(400, 'l') + "\n"
-        "DeviceURI " + std::string(1100, 'u') + "\n"
+        "DeviceURI u:" + std::string(1100, 'u') + "\n"
         "State processing\n"
         "StateMessage " + std::string(1020, 'm') + "\n"
         "Accepting maybe\n"
@@ -254,7 +257,7 @@ TEST_F(PrintersConfTest, ValuesAreReadAndCut) {
   EXPECT_EQ(a->info, "spaced out");
   EXPECT_EQ(a->location.size(), kMaxPrinterText);
   // The line limit (1023 characters) cuts first.
-  EXPECT_EQ(a->device_uri, std::string(1023 - 10, 'u'));
+  EXPECT_EQ(a->device_uri, "u:" + std::string(1023 - 12, 'u'));
   EXPECT_EQ(a->state, IPP_PRINTER_IDLE) << "unknown states are ignored";
   EXPECT_EQ(a->state_message.size(), 1023u - 13u);
   EXPECT_EQ(a->accepting, 0);

@@ -156,7 +156,10 @@ TEST_F(ProcessTest, TheReaperMarksExitsInTheJobsProcessList) {
       {"both succeed", "exit 0", "exit 0", 0},
       {"the filter fails", "exit 3", "exit 0", 3 << 8},
       {"the backend fails", "exit 0", "exit 2", -(2 << 8)},
-      {"SIGTERM is no failure", "kill -TERM $$", "exit 0", 0},
+      // The scheduler's own SIGTERM clears the slots first (StopJob): one
+      // that reaches a process still in its slot came from elsewhere.
+      {"a SIGTERM from elsewhere fails the filter", "kill -TERM $$", "exit 0", SIGTERM},
+      {"and the backend", "exit 0", "kill -TERM $$", -SIGTERM},
       {"a crash is", "exit 0", "kill -KILL $$", -SIGKILL},
       {"a backend failure is kept over a later filter failure", "sleep 0.3; exit 4", "exit 1", -(1 << 8)},
   };

@@ -235,8 +235,10 @@ TEST_F(StartTest, ABackendSchemeNeverLeavesTheBackendDirectory) {
   int id = TextJob("laser", {"abc\n"})->id;
   RunPendingJobs();
   ASSERT_TRUE(RunUntilIdle());
-  EXPECT_EQ(JobState(LookupJob(id)), IPP_JOB_CANCELLED);
-  EXPECT_EQ(p->state_message, "Unable to start backend \"../../../bin/true\" - Invalid argument.");
+  // Refused like a failed backend: the printer stops, the job waits.
+  EXPECT_EQ(JobState(LookupJob(id)), IPP_JOB_PENDING);
+  EXPECT_EQ(p->state, IPP_PRINTER_STOPPED);
+  EXPECT_EQ(p->state_message, "Device URI refused: bad scheme \"../../../bin/true\".");
   EXPECT_EQ(FilterLevel, 0);
 }
 

@@ -144,20 +144,24 @@ TEST_F(StatusTest, PagesAreChargedToTheOwnersQuotaWhenThePrinterHasALimit) {
   EXPECT_EQ(QuotaForUser(p, "alice")->page_count, counted + 4);
 }
 
-TEST_F(StatusTest, LongLinesAreCutIntoPiecesOf1023) {
+TEST_F(StatusTest, TheRestOfALongLineIsDroppedNeverReadAsALine) {
   printer_t* p = Printer("laser");
   job_t* job = Running(p);
+  int id = job->id;
   TakeLog();
-  Feed(job->id, "ERROR: " + std::string(2500, 'x') + "\n");
-  // The first piece carries the prefix; the others are lines of their own,
-  // the last one what is left before the newline.
+  // The tail would read as a page line of its own if the cut started one.
+  Feed(id, "ERROR: " + std::string(2500, 'x') + "PAGE: 1 7\nPAGE: 1 2\n");
   EXPECT_EQ(p->state_message, std::string(1023 - 7, 'x'));
+  EXPECT_EQ(Sheets(id), 2);
   std::string log = TakeLog();
-  EXPECT_TRUE(HasLine(log, 'D', "[Job 1] " + std::string(2500 - 1016 - 1023, 'x')));
-  size_t debug_pieces = 0;
-  for (size_t at = 0; (at = log.find("\nD ", at)) != std::string::npos; at++)
-    if (log.compare(log.find("] ", at) + 2, 14, "[Job 1] xxxxxx") == 0) debug_pieces++;
-  EXPECT_EQ(debug_pieces, 2u);
+  // The rest arrives as one full buffer and what is left before the newline.
+  EXPECT_TRUE(HasLine(log, 'D', "[Job 1] Dropped 1023 more bytes of an overlong status line."));
+  EXPECT_TRUE(HasLine(log, 'D', "[Job 1] Dropped " + std::to_string(2500 + 9 - 1016 - 1023) +
+                                    " more bytes of an overlong status line."));
+  // The error line itself, and nothing more of it.
+  size_t pieces = 0;
+  for (size_t at = log.find("[Job 1] xxxxxx"); at != std::string::npos; at = log.find("[Job 1] xxxxxx", at + 1)) pieces++;
+  EXPECT_EQ(pieces, 1u) << log;
 }
 
 TEST_F(StatusTest, TheExitStatusDecidesTheOutcome) {

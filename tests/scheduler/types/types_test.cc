@@ -542,12 +542,16 @@ TEST_F(TypesTest, PatternMatching) {
     int match;
   } cases[] = {
       {"a.pdf", "*.pdf", 1}, {".pdf", "*.pdf", 1},  {"a.pdf.gz", "*.pdf", 0},
-      {"abc", "abc*", 1},    {"abcd", "abc*", 1},   {"ab", "abc*", 0},
+      {"abc", "abc*", 0},    {"abcd", "abc*", 1},   {"ab", "abc*", 0},
       {"abc", "a?c", 1},     {"ac", "a?c", 0},      {"abc", "[xa]bc", 1},
       {"bbc", "[xa]bc", 0},  {"*x", "\\*x", 1},     {"ax", "\\*x", 0},
-      {"a[b", "a[b", 1},     {"", "*", 1},          {"", "", 1},
+      {"a[b", "a[b", 1},     {"", "*", 0},          {"", "", 1},
       {"a", "", 0},          {"aXbXc", "a*b*c", 1}, {"aXbXd", "a*b*c", 0},
       {"x.C", "*.[ch]", 0},  {"x.h", "*.[ch]", 1},  {"a\\", "a\\", 1},
+      // A "*" left when the name has ended matches nothing; inside the
+      // pattern one still matches an empty run.
+      {"a.", "a.*", 0},      {"ab", "a*b", 1},      {"abx", "a*b*", 1},
+      {"ab", "a*b*", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " ~ " + c.pattern);
