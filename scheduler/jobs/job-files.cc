@@ -19,11 +19,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "scheduler/buffile.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/jobs/job-private.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
-#include "scheduler/safefile.h"
 #include "scheduler/types/types.h"
 #include "vorn/http.h"
 #include "vorn/strings.h"
@@ -361,20 +361,20 @@ int SaveJob(int id) {
   if (!job || !job->attrs) return 0;
 
   std::string path = JobControlFile(id);
-  std::unique_ptr<SafeFile> sf = SafeFileCreate(path, 0600, User, Group);
+  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, User, Group);
   if (!sf) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to create job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
     return 0;
   }
   errno = 0;
-  if (ippWriteIO(sf->file.get(), write_buffile, 1, nullptr, job->attrs.get()) != IPP_DATA) {
+  if (ippWriteIO(sf.get(), write_buffile, 1, nullptr, job->attrs.get()) != IPP_DATA) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to write job control file \"%s\" - %s.", path.c_str(),
                   errno ? std::strerror(errno) : "attributes cannot be encoded");
     return 0;  // the old file stays; the temporary one goes with `sf`
   }
-  LogDiagnostic(L_DEBUG2, "SaveJob: Closing file %d...", sf->file->fd.get());
-  if (SafeFileCommit(std::move(sf)) != 0) {
+  LogDiagnostic(L_DEBUG2, "SaveJob: Closing file %d...", sf->fd.get());
+  if (BufFileCommit(std::move(sf)) != 0) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to write job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
     return 0;
