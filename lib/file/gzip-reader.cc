@@ -109,15 +109,23 @@ ssize_t gzip_reader::read(void* buf, size_t len) {
 }
 
 ssize_t gzip_reader::read_gzip(unsigned char* out, size_t len) {
+  if (pending_error_) return fail(pending_error_);
   const uInt want = uInt(std::min(len, size_t(1) << 30));
   zs_->next_out = out;
   zs_->avail_out = want;
+  // Bytes inflated before a failure are handed over first, so what the
+  // caller sees before the error does not depend on its buffer size.
+  auto failed = [&](int err) -> ssize_t {
+    if (zs_->avail_out == want) return fail(err);
+    pending_error_ = err;
+    return ssize_t(want - zs_->avail_out);
+  };
   while (zs_->avail_out == want) {
     if (zs_->avail_in == 0) {
       ssize_t n = fill_input();
-      if (n < 0) return fail(errno);
+      if (n < 0) return failed(errno);
       if (n == 0) {
-        if (!member_end_) return fail(EIO);  // cut off inside a member
+        if (!member_end_) return failed(EIO);  // cut off inside a member
         break;
       }
       zs_->next_in = in_.get();
@@ -131,9 +139,9 @@ ssize_t gzip_reader::read_gzip(unsigned char* out, size_t len) {
     if (r == Z_STREAM_END) {
       member_end_ = true;
     } else if (r == Z_MEM_ERROR) {
-      return fail(ENOMEM);
+      return failed(ENOMEM);
     } else if (r != Z_OK && r != Z_BUF_ERROR) {
-      return fail(EIO);  // damaged data, a bad checksum or length
+      return failed(EIO);  // damaged data, a bad checksum or length
     }
   }
   return ssize_t(want - zs_->avail_out);
@@ -151,6 +159,7 @@ int gzip_reader::seek(off_t offset) {
     inflating_ = false;
     member_end_ = false;
     error_ = 0;
+    pending_error_ = 0;
     gzip_ = false;
     state_ = state::detect;
   } else {

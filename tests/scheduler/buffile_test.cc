@@ -158,8 +158,7 @@ TEST_F(BufFileTest, FilesThatOnlyLookLikeGzipAreReadPlain) {
 }
 
 // Bad gzip data is a read error that BufFileError reports, never a quiet end
-// that a reader would take for the whole file; what came before the damage is
-// still a true prefix of the data.
+// that a reader would take for the whole file.
 TEST_F(BufFileTest, BrokenOrTruncatedGzipDataIsAnError) {
   // A name that never ends: the header itself is cut short.
   std::string endless = std::string("\x1f\x8b\x08\x08\x00\x00\x00\x00\x00\x03", 10) + std::string(2000, 'n');
@@ -180,12 +179,13 @@ TEST_F(BufFileTest, BrokenOrTruncatedGzipDataIsAnError) {
   struct Case {
     const char* name;
     std::string content;
+    bool true_prefix;  // damaged deflate data may inflate to wrong bytes before zlib notices
   };
   const Case cases[] = {
-      {"cut in the middle", gz.substr(0, gz.size() / 2)},
-      {"cut in the trailer", gz.substr(0, gz.size() - 3)},
-      {"damaged", damaged},
-      {"bad checksum", bad_crc},
+      {"cut in the middle", gz.substr(0, gz.size() / 2), true},
+      {"cut in the trailer", gz.substr(0, gz.size() - 3), true},
+      {"damaged", damaged, false},
+      {"bad checksum", bad_crc, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,7 +194,9 @@ TEST_F(BufFileTest, BrokenOrTruncatedGzipDataIsAnError) {
     std::string got = ReadAll(in.get());
     EXPECT_EQ(BufFileError(in.get()), EIO);
     EXPECT_LE(got.size(), data.size());
-    EXPECT_EQ(data.compare(0, got.size(), got), 0);
+    if (c.true_prefix) {
+      EXPECT_EQ(data.compare(0, got.size(), got), 0);
+    }
     // Lines stop too, and a seek cannot step over the damage.
     EXPECT_EQ(BufFileGets(in.get(), buf, sizeof(buf)), nullptr);
     EXPECT_EQ(BufFileSeek(in.get(), int64_t(data.size()) - 1), -1);

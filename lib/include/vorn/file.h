@@ -116,7 +116,10 @@ class gzip_reader {
   // Up to `len` plain bytes; 0 at the end of the data. -1 with errno set
   // when the source failed (its errno) or the gzip data is cut short or
   // damaged (EIO) or zlib has no memory (ENOMEM); every later call fails
-  // alike. Gives fewer than `len` bytes whenever that saves a read.
+  // alike. Bytes inflated before a failure are returned first, by the call
+  // before the one that fails. Damaged deflate data can inflate to wrong
+  // bytes before the damage shows: only a clean end vouches for the data.
+  // Gives fewer than `len` bytes whenever that saves a read.
   ssize_t read(void* buf, size_t len);
 
   // Whether the data is gzip; known after the first read.
@@ -141,6 +144,7 @@ class gzip_reader {
   int fd_ = -1;
   state state_ = state::detect;
   int error_ = 0;
+  int pending_error_ = 0;    // a failure after bytes that are still to be handed over
   bool gzip_ = false;        // the data was found to be gzip
   bool inflating_ = false;   // the zlib stream is initialised
   bool member_end_ = false;  // the last member ended at the last byte inflated

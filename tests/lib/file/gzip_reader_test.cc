@@ -110,6 +110,7 @@ TEST_F(GzipReaderTest, EveryKindOfInputFromADescriptor) {
     int error;             // 0: a clean end
     bool compressed;
     std::string whole = {};  // before an error: what the output is a prefix of (data when empty)
+    bool true_prefix = true;  // damaged deflate data may inflate to wrong bytes before zlib notices
   };
   const Case cases[] = {
       {"empty file", "", "", 0, false},
@@ -125,10 +126,10 @@ TEST_F(GzipReaderTest, EveryKindOfInputFromADescriptor) {
       {"cut in the middle", gz.substr(0, gz.size() / 2), "", EIO, true},
       {"cut before the trailer", gz.substr(0, gz.size() - 8), "", EIO, true},
       {"cut in the trailer", gz.substr(0, gz.size() - 1), "", EIO, true},
-      {"bad data checksum", flip(gz, gz.size() - 8), "", EIO, true},
-      {"bad length", flip(gz, gz.size() - 1), "", EIO, true},
+      {"bad data checksum", flip(gz, gz.size() - 8), data, EIO, true},
+      {"bad length", flip(gz, gz.size() - 1), data, EIO, true},
       {"bad header checksum", flip(gzip_member(data, kHcrc), 11), "", EIO, true},
-      {"damaged deflate data", flip(flip(gz, 20), 21), "", EIO, true},
+      {"damaged deflate data", flip(flip(gz, 20), 21), "", EIO, true, {}, false},
       {"garbage after a member", gz + "trailing", data, EIO, true},
       {"second member cut", gz + gzip_member(data).substr(0, 100), data, EIO, true, data + data},
   };
@@ -146,10 +147,12 @@ TEST_F(GzipReaderTest, EveryKindOfInputFromADescriptor) {
       if (c.error == 0) {
         EXPECT_EQ(r.data, c.expected);
       } else {
-        // What came before the damage is still true data, never garbage.
+        // What came before a cut or a bad trailer is the true data.
         const std::string& whole = c.whole.empty() ? data : c.whole;
-        ASSERT_LE(r.data.size(), whole.size());
-        EXPECT_EQ(whole.compare(0, r.data.size(), r.data), 0);
+        if (c.true_prefix) {
+          ASSERT_LE(r.data.size(), whole.size());
+          EXPECT_EQ(whole.compare(0, r.data.size(), r.data), 0);
+        }
         EXPECT_GE(r.data.size(), c.expected.size());
       }
     }
