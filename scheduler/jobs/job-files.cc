@@ -80,11 +80,6 @@ bool is_save_leftover(std::string_view name) {
          parse_control_name(name.substr(0, name.size() - 2), &id);
 }
 
-struct dir_closer {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-using dir_ptr = std::unique_ptr<DIR, dir_closer>;
-
 ssize_t write_buffile(void* ctx, uint8_t* buf, size_t len) {
   long n = BufFileWrite(static_cast<BufFile*>(ctx), buf, len);
   return n < 0 ? -1 : ssize_t(n);
@@ -395,7 +390,7 @@ void LoadAllJobs() {
     return;
   }
   dfd.release();  // the directory stream owns it now
-  dir_ptr dir(d);
+  vorn::unique_dir dir(d);
 
   std::unordered_map<int, job_t*> loaded;  // this load's jobs by id
   std::vector<std::unique_ptr<job_t>> fresh;

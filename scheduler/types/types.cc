@@ -40,17 +40,13 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
 // Names of the directory's .types and .convs files (names longer than the
 // suffix alone), in directory order; false when it cannot be opened.
 bool ListDirectory(const char* directory, std::vector<std::string>& types,
                    std::vector<std::string>& convs) {
   int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
+  vorn::unique_dir dir(fdopendir(fd));
   if (!dir) {
     ::close(fd);
     return false;
