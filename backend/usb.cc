@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 
 #include "backend/backend-common.h"
+#include "vorn/fd.h"
 #include "backend/usb-info.h"
 
 using namespace vorn::backend;
@@ -21,14 +22,10 @@ constexpr unsigned long device_id_request(unsigned len) {
 }
 constexpr unsigned kDeviceIdSize = 1024;
 
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
 // One "direct usb:" line per printer port of `dir` whose name begins with
 // `prefix`, numbered from `*number` + 1 in directory order.
 void list_ports(const std::string& dir, const char* prefix, int* number) {
-  std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
+  vorn::unique_dir d(opendir(dir.c_str()));
   if (!d) return;
   const size_t prefix_len = std::strlen(prefix);
   while (dirent* e = readdir(d.get())) {

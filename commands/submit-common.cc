@@ -15,7 +15,7 @@
 #include "vorn/ipp.h"
 #include "vorn/request.h"
 #include "vorn/strings.h"
-#include "vorn/tempfile.h"
+#include "vorn/file.h"
 
 namespace vorn::submit {
 namespace {

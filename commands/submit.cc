@@ -21,10 +21,7 @@ namespace {
 
 using vorn::submit::job_args_t;
 
-struct http_close_t {
-  void operator()(http_t* http) const { httpClose(http); }
-};
-using http_ptr = std::unique_ptr<http_t, http_close_t>;
+using vorn::http_ptr;
 
 // Set-Job-Attributes (with `options`) or Restart-Job for `job_id`, over a
 // connection of its own. 0 on success, else 1 after writing why.

@@ -1,18 +1,22 @@
 // Buffered file access for every file the scheduler reads or writes.
 //
 // Readers see plain content whether or not the file is gzip-compressed
-// (detected at the first read after opening, inflated with zlib's raw
-// inflate); writers never compress. One 2048-byte data window and one
-// 1024-byte compressed-input buffer per open file, nothing else allocated
-// after opening.
+// (detected at the first read after opening, inflated by libvorn's gzip
+// reader); damaged or cut-short gzip data is a read error, not an early end.
+// Writers never compress; a writer made by BufFileCreateSafe replaces its
+// file whole through libvorn's safe writer. One 2048-byte data window and one
+// 1024-byte compressed-input buffer per open file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <zlib.h>
+#include <string>
 
 #include "vorn/fd.h"
+#include "vorn/file.h"
 
 struct BufFile {
   static constexpr size_t kBufSize = 2048;     // data window / write queue
@@ -22,9 +26,7 @@ struct BufFile {
   char mode = 'r';              // 'r' reading, 'w' writing (also append)
   bool compressed = false;      // reading only: a gzip stream is inflated
   bool first_fill = true;       // compression is detected at the first fill
-  bool stream_end = false;      // the deflate stream has ended
-  bool stream_started = false;  // `stream` holds an initialised inflater
-  bool broken = false;          // first read or gzip header failed: no data
+  bool broken = false;          // a read failed or the gzip data is bad: no more data
   int read_error = 0;           // errno of a failed read, 0 when none
   unsigned char* ptr = nullptr; // next byte for the reader
   unsigned char* end = nullptr; // end of the window / of the queued bytes
@@ -32,15 +34,15 @@ struct BufFile {
   // Writing: bytes written so far including queued ones (for "a", starting
   // at the size the file had when it was opened).
   int64_t pos = 0;
-  z_stream stream{};
+  std::unique_ptr<vorn::gzip_reader> in;   // reading: plain bytes of `fd`
+  std::unique_ptr<vorn_safe_file_t> safe;  // writing a new version: its commit
   unsigned char buf[kBufSize];
-  unsigned char cbuf[kCompSize];
 
   BufFile() = default;
   BufFile(const BufFile&) = delete;
   BufFile& operator=(const BufFile&) = delete;
-  // Flushes a writer (errors are lost: call BufFileClose to see them) and
-  // ends the inflater.
+  // Flushes a writer (errors are lost: call BufFileClose to see them); a new
+  // version that was not committed is removed.
   ~BufFile();
 };
 
@@ -49,9 +51,17 @@ struct BufFile {
 // mode 0644. Any other mode, or a failed open, gives nullptr with errno set.
 std::unique_ptr<BufFile> BufFileOpen(const char* path, const char* mode);
 
-// Wraps an already open descriptor (taken over) for writing from its current
-// end; used by the safe file writer. Returns nullptr for a bad descriptor.
-std::unique_ptr<BufFile> BufFileAdopt(vorn::unique_fd fd, char mode);
+// Starts a new version of `path` written through the buffer: mode `perm`
+// (umask not applied), owner `uid` and group `gid` unless -1 (ignored when not
+// root), the previous version kept as "NAME.O". Nothing is visible under
+// `path` until BufFileCommit; a file that is closed or dropped instead leaves
+// the old one as it was. nullptr with errno set on failure.
+std::unique_ptr<BufFile> BufFileCreateSafe(const std::string& path, mode_t perm, uid_t uid = uid_t(-1),
+                                           gid_t gid = gid_t(-1));
+
+// Flushes a writer from BufFileCreateSafe and puts the new version in place
+// (vornSafeFileCommit). 0, or -1 with errno set and the old file untouched.
+int BufFileCommit(std::unique_ptr<BufFile> file);
 
 // Flushes a writer, ends decompression, closes the descriptor and frees the
 // object; returns the result of close() (or -1 when the flush failed).
@@ -69,8 +79,9 @@ char* BufFileGets(BufFile* file, char* buf, size_t size);
 // -1 when nothing could be read.
 long BufFileRead(BufFile* file, void* buf, size_t count);
 
-// errno of the first failed read of the descriptor, or 0: tells a read
-// error apart from the end of the data, which look alike to the readers.
+// errno of the first failed read of the descriptor (EIO for damaged or
+// cut-short gzip data), or 0: tells a read error apart from the end of the
+// data, which look alike to the readers.
 int BufFileError(const BufFile* file);
 
 // Moves the reader to `offset` in the uncompressed data (backwards in a

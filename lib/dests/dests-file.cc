@@ -14,6 +14,7 @@
 #include "../request/request-private.h"
 #include "vorn/dests.h"
 #include "vorn/fd.h"
+#include "vorn/file.h"
 #include "vorn/paths.h"
 #include "vorn/strings.h"
 
@@ -152,30 +153,6 @@ int read_file(const std::string& path, file_t& file) {
   return 1;
 }
 
-int replace_file(const std::string& path, std::string_view text, unsigned mode) {
-  std::string temp = path + ".XXXXXX";
-  vorn::unique_fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd) return -1;
-  int err = 0;
-  if (vorn::write_all(fd.get(), text.data(), text.size()) < 0 || ::fchmod(fd.get(), mode_t(mode)) < 0 ||
-      ::fsync(fd.get()) < 0) {
-    err = errno;
-  }
-  if (::close(fd.release()) < 0 && !err) err = errno;
-  if (!err && ::rename(temp.c_str(), path.c_str()) < 0) err = errno;
-  if (err) {
-    ::unlink(temp.c_str());
-    errno = err;
-    return -1;
-  }
-  // The rename itself must reach the disk before the file counts as saved.
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  vorn::unique_fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dfd) ::fsync(dfd.get());
-  return 0;
-}
-
 std::string system_file() {
   const char* root = std::getenv("VORN_SERVERROOT");
   return std::string(root && *root ? root : VORN_DEFAULT_SERVERROOT) + "/dests.conf";
@@ -221,5 +198,7 @@ int vornSetDests(const vorn_dests_t& dests) {
 
   struct stat st;
   unsigned mode = ::stat(path.c_str(), &st) == 0 ? unsigned(st.st_mode & 07777) : 0644u;
-  return replace_file(path, text, mode);
+  // Two commands may save at once: each writes its own temporary file and
+  // the last one to finish wins whole.
+  return vornSafeFileWrite(path, text, mode_t(mode), uid_t(-1), gid_t(-1), VORN_SAFE_PRIVATE_TEMP);
 }

@@ -41,11 +41,6 @@ std::string format_options(const vorn_options_t& options);
 // kMaxFileSize).
 int read_file(const std::string& path, file_t& file);
 
-// Replaces the file at `path` with `text` through a new file in the same
-// folder (fsync, rename, fsync of the folder), with permissions `mode`.
-// 0, or -1 with errno (the old file is untouched).
-int replace_file(const std::string& path, std::string_view text, unsigned mode);
-
 // SERVERROOT/dests.conf and $HOME/.vorndests (empty when there is no home).
 std::string system_file();
 std::string user_file();

@@ -1,5 +1,5 @@
 // Temporary files: random names, created exclusively, mode 0600.
-#include "vorn/tempfile.h"
+#include "vorn/file.h"
 
 #include <fcntl.h>
 #include <sys/random.h>

@@ -103,32 +103,33 @@ bool is_address(const char* host) {
 }  // namespace
 
 int start_client_tls(http_t* http) {
-  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-  SSL* ssl = ctx ? SSL_new(ctx) : nullptr;
-  bool ok = ssl && attach_socket(ssl, http->fd);
+  tls_ctx_ptr ctx(SSL_CTX_new(TLS_client_method()));
+  tls_ptr ssl(ctx ? SSL_new(ctx.get()) : nullptr);
+  bool ok = ssl && attach_socket(ssl.get(), http->fd);
   if (ok) {
     // Printers present self-signed certificates; the session is not verified.
-    SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
-    if (http->hostname[0] && !is_address(http->hostname)) SSL_set_tlsext_host_name(ssl, http->hostname);
+    SSL_set_verify(ssl.get(), SSL_VERIFY_NONE, nullptr);
+    if (http->hostname[0] && !is_address(http->hostname)) SSL_set_tlsext_host_name(ssl.get(), http->hostname);
     // Plain bytes received before the handshake must not pass as protected.
     http->used = 0;
     http->discard_line = 0;
-    ok = handshake(http, ssl, false) == 0;
+    ok = handshake(http, ssl.get(), false) == 0;
   } else {
     http->error = ENOMEM;
   }
   if (!ok) {
-    SSL_free(ssl);
-    SSL_CTX_free(ctx);
     ERR_clear_error();
     return -1;
   }
-  http->tls = ssl;
-  http->tls_ctx = ctx;
+  http->tls = ssl.release();
+  http->tls_ctx = ctx.release();
   return 0;
 }
 
 }  // namespace vorn::http
+
+void vorn::tls_free::operator()(ssl_st* ssl) const { SSL_free(ssl); }
+void vorn::tls_free::operator()(ssl_ctx_st* ctx) const { SSL_CTX_free(ctx); }
 
 using namespace vorn::http;
 
@@ -137,14 +138,13 @@ ssl_st* httpNewTLS(http_t* http, ssl_ctx_st* ctx) {
     if (http) http->error = EINVAL;
     return nullptr;
   }
-  SSL* ssl = SSL_new(ctx);
-  if (!ssl || !attach_socket(ssl, http->fd)) {
-    SSL_free(ssl);
+  vorn::tls_ptr ssl(SSL_new(ctx));
+  if (!ssl || !attach_socket(ssl.get(), http->fd)) {
     http->error = ENOMEM;
     return nullptr;
   }
-  SSL_set_accept_state(ssl);
-  return ssl;
+  SSL_set_accept_state(ssl.get());
+  return ssl.release();
 }
 
 int httpAcceptTLS(http_t* http, ssl_ctx_st* ctx) {
@@ -152,15 +152,12 @@ int httpAcceptTLS(http_t* http, ssl_ctx_st* ctx) {
     if (http) http->error = EINVAL;
     return -1;
   }
-  SSL* ssl = httpNewTLS(http, ctx);
+  vorn::tls_ptr ssl(httpNewTLS(http, ctx));
   if (!ssl) return -1;
   http->used = 0;
   http->discard_line = 0;
-  if (handshake(http, ssl, true) < 0) {
-    SSL_free(ssl);
-    return -1;
-  }
-  httpAttachTLS(http, ssl);
+  if (handshake(http, ssl.get(), true) < 0) return -1;
+  httpAttachTLS(http, ssl.release());
   return 0;
 }
 

@@ -12,7 +12,7 @@
 #include "vorn/fd.h"
 #include "vorn/options.h"
 #include "vorn/request.h"
-#include "vorn/tempfile.h"
+#include "vorn/file.h"
 
 namespace {
 

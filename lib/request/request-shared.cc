@@ -16,7 +16,7 @@ namespace {
 
 struct shared_state {
   std::mutex mutex;
-  http_t* http = nullptr;
+  vorn::http_ptr http;
   std::string host;  // what the connection was opened for
   int port = 0;
   http_encryption_t encryption = HTTP_ENCRYPT_IF_REQUESTED;
@@ -35,11 +35,10 @@ shared_connection::shared_connection() : lock_(shared().mutex) {
   const int port = ippPort();
   const http_encryption_t encryption = vornEncryption();
   if (s.http && (s.host != host || s.port != port || s.encryption != encryption)) {
-    httpClose(s.http);
-    s.http = nullptr;
+    s.http.reset();
   }
   if (!s.http) {
-    s.http = httpConnectEncrypt(host.c_str(), port, encryption);
+    s.http.reset(httpConnectEncrypt(host.c_str(), port, encryption));
     if (!s.http) {
       set_last_error(IPP_INTERNAL_ERROR);
       return;
@@ -48,7 +47,7 @@ shared_connection::shared_connection() : lock_(shared().mutex) {
     s.port = port;
     s.encryption = encryption;
   }
-  http_ = s.http;
+  http_ = s.http.get();
 }
 
 ipp_t* new_request(ipp_op_t op) {

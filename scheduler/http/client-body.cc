@@ -62,21 +62,20 @@ bool close_request_file(client_t* con) {
 }  // namespace
 
 int RemoveStaleRequestFiles() {
-  DIR* dir = ::opendir(RequestRoot.c_str());
+  vorn::unique_dir dir(::opendir(RequestRoot.c_str()));
   if (!dir) return 0;
   int removed = 0;
-  while (dirent* e = ::readdir(dir)) {
+  while (dirent* e = ::readdir(dir.get())) {
     std::string_view name = e->d_name;
     auto hex = [](char c) { return vorn::isdigit(c) || (c >= 'a' && c <= 'f'); };
     if (name.size() != 8 || !std::all_of(name.begin(), name.end(), hex)) continue;
     struct stat st;
-    if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0) {
+    if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlinkat(::dirfd(dir.get()), e->d_name, 0) == 0) {
       LogDiagnostic(L_INFO, "Removed stale request file %s/%s.", RequestRoot.c_str(), e->d_name);
       removed++;
     }
   }
-  ::closedir(dir);
   return removed;
 }
 

@@ -12,7 +12,6 @@
 #include "scheduler/conf/conf.h"
 #include "scheduler/log.h"
 #include "scheduler/loop.h"
-#include "scheduler/safefile.h"
 
 namespace {
 
@@ -49,7 +48,7 @@ http_status_t install_conf_file(client_t* con) {
     LogDiagnostic(L_ERROR, "Unable to open request file \"%s\" - %s", con->filename.c_str(), std::strerror(errno));
     return HTTP_SERVER_ERROR;
   }
-  auto out = SafeFileCreate(target, mode, uid, gid);
+  auto out = BufFileCreateSafe(target, mode, uid, gid);
   if (!out) {
     LogDiagnostic(L_ERROR, "Unable to open config file \"%s\" - %s", target.c_str(), std::strerror(errno));
     return HTTP_SERVER_ERROR;
@@ -58,7 +57,7 @@ http_status_t install_conf_file(client_t* con) {
   char buffer[kCopyBlock];
   long bytes;
   while ((bytes = BufFileRead(in.get(), buffer, sizeof(buffer))) > 0) {
-    if (BufFileWrite(out->file.get(), buffer, size_t(bytes)) != bytes) {
+    if (BufFileWrite(out.get(), buffer, size_t(bytes)) != bytes) {
       LogDiagnostic(L_ERROR, "Unable to copy to config file \"%s\" - %s", target.c_str(), std::strerror(errno));
       return HTTP_SERVER_ERROR;  // the unfinished new file goes with `out`
     }
@@ -71,7 +70,7 @@ http_status_t install_conf_file(client_t* con) {
   in.reset();
   remove_request_file(con);
 
-  if (SafeFileCommit(std::move(out)) != 0) {
+  if (BufFileCommit(std::move(out)) != 0) {
     LogDiagnostic(L_ERROR, "Unable to rename new config file \"%s\" - %s", target.c_str(), std::strerror(errno));
     return HTTP_SERVER_ERROR;
   }

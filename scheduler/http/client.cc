@@ -99,13 +99,12 @@ bool set_host_name(client_t* con) {
 }
 
 void shutdown_tls(client_t* con) {
-  if (con->handshake) {  // never completed: nothing to shut down
-    SSL_free(con->handshake);
-    con->handshake = nullptr;
-  }
+  con->handshake.reset();  // never completed: nothing to shut down
   if (!con->http.tls) return;
+  vorn::tls_ptr tls(con->http.tls);  // taken from the connection, freed on return
+  con->http.tls = nullptr;
   ERR_clear_error();
-  int r = SSL_shutdown(con->http.tls);
+  int r = SSL_shutdown(tls.get());
   if (r < 0) {
     LogDiagnostic(L_ERROR, "CloseClient: Fatal error during SSL shutdown!");
     ERR_clear_error();
@@ -114,24 +113,21 @@ void shutdown_tls(client_t* con) {
   } else {
     LogTLSErrors(L_ERROR, "CloseClient");
   }
-  SSL_free(con->http.tls);
-  con->http.tls = nullptr;
 }
 
 }  // namespace
 
 int continue_handshake(client_t* con) {
   ERR_clear_error();
-  int r = SSL_accept(con->handshake);
+  int r = SSL_accept(con->handshake.get());
   int fd = con->http.fd;
   if (r == 1) {
-    httpAttachTLS(&con->http, con->handshake);
-    con->handshake = nullptr;
+    httpAttachTLS(&con->http, con->handshake.release());
     OutputSet.clear(fd);
     LogDiagnostic(L_DEBUG, "EncryptClient() %d Connection now encrypted.", fd);
     return 1;
   }
-  switch (SSL_get_error(con->handshake, r)) {
+  switch (SSL_get_error(con->handshake.get(), r)) {
     case SSL_ERROR_WANT_READ:
       OutputSet.clear(fd);
       return 1;
@@ -140,8 +136,7 @@ int continue_handshake(client_t* con) {
       return 1;
     default:
       LogTLSErrors(L_ERROR, "EncryptClient");
-      SSL_free(con->handshake);
-      con->handshake = nullptr;
+      con->handshake.reset();
       OutputSet.clear(fd);
       return 0;
   }
@@ -272,15 +267,14 @@ int EncryptClient(client_t* con) {
     return 0;
   }
   ERR_clear_error();
-  SSL* ssl = SSL_new(ServerContext);
-  if (!ssl || SSL_set_fd(ssl, con->http.fd) != 1) {
+  vorn::tls_ptr ssl(SSL_new(ServerContext));
+  if (!ssl || SSL_set_fd(ssl.get(), con->http.fd) != 1) {
     LogTLSErrors(L_ERROR, "EncryptClient");
-    if (ssl) SSL_free(ssl);
     return 0;
   }
   // Bytes read before the handshake must not pass as protected data.
   con->http.used = 0;
-  con->handshake = ssl;
+  con->handshake = std::move(ssl);
   return continue_handshake(con);
 }
 

@@ -72,7 +72,7 @@ struct client_t {
   // upgrade). It runs step by step from the main loop so that a slow or
   // silent peer cannot hold up the scheduler; once complete the session is
   // handed to `http`.
-  ssl_st* handshake = nullptr;
+  vorn::tls_ptr handshake;
   // The handshake is an upgrade asked for by the current request, which is
   // answered once the connection is encrypted.
   bool upgrading = false;

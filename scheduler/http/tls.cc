@@ -5,6 +5,7 @@
 
 #include "scheduler/conf/conf.h"
 #include "scheduler/log.h"
+#include "vorn/http.h"
 
 ssl_ctx_st* ServerContext = nullptr;
 
@@ -20,23 +21,22 @@ void LogTLSErrors(int level, const char* prefix) {
 int LoadServerContext(int failure_level) {
   FreeServerContext();
   OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  vorn::tls_ctx_ptr ctx(SSL_CTX_new(TLS_server_method()));
   if (!ctx) {
     LogTLSErrors(failure_level, "LoadServerContext");
     return 0;
   }
-  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-  SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  if (SSL_CTX_use_certificate_chain_file(ctx, ServerCertificate.c_str()) != 1 ||
-      SSL_CTX_use_PrivateKey_file(ctx, ServerKey.c_str(), SSL_FILETYPE_PEM) != 1 ||
-      SSL_CTX_check_private_key(ctx) != 1) {
+  SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+  SSL_CTX_set_mode(ctx.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  if (SSL_CTX_use_certificate_chain_file(ctx.get(), ServerCertificate.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(ctx.get(), ServerKey.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_check_private_key(ctx.get()) != 1) {
     LogDiagnostic(failure_level, "Unable to load the server certificate \"%s\" and key \"%s\"!",
                   ServerCertificate.c_str(), ServerKey.c_str());
     LogTLSErrors(failure_level, "LoadServerContext");
-    SSL_CTX_free(ctx);
     return 0;
   }
-  ServerContext = ctx;
+  ServerContext = ctx.release();
   return 1;
 }
 

@@ -37,8 +37,9 @@ int spool_kbytes(const std::string& path) {
   return int((st.st_size + 1023) / 1024);
 }
 
-void unsupported_format(client_t* con, const char* caller, const char* super, const char* type) {
-  LogDiagnostic(L_ERROR, "%s: Unsupported format '%s/%s'!", caller, super, type);
+void unsupported_format(client_t* con, const char* caller, const TypeName& name) {
+  const std::string text = std::string(name.super) + "/" + std::string(name.type);
+  LogDiagnostic(L_ERROR, "%s: Unsupported format '%s'!", caller, text.c_str());
   LogDiagnostic(L_INFO, "Hint: Do you have the raw file printing rules enabled?");
   send_ipp_error(con, IPP_DOCUMENT_FORMAT_NOT_SUPPORTED);
   ipp_t* response = con->ipp_response.get();
@@ -47,7 +48,7 @@ void unsupported_format(client_t* con, const char* caller, const char* super, co
     if (ipp_attribute_t* copy = ippCopyAttribute(response, format)) copy->group_tag = IPP_TAG_UNSUPPORTED_GROUP;
   } else {
     ippAddString(response, IPP_TAG_UNSUPPORTED_GROUP, IPP_TAG_MIMETYPE, "document-format", "",
-                 std::string(super) + "/" + type);
+                 text);
   }
 }
 
@@ -100,15 +101,15 @@ TypeRecord* check_document(client_t* con, const char* caller, int* compressed) {
   ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
   const std::string text =
       format && !format->values.empty() ? format->values[0].string.text : "application/octet-stream";
-  char super[16] = "", type[32] = "";
-  if (std::sscanf(text.c_str(), "%15[^/]/%31[^;]", super, type) != 2) {
+  TypeName name;
+  if (!ParseTypeName(text, &name)) {
     LogDiagnostic(L_ERROR, "%s: could not scan type '%s'!", caller, text.c_str());
     send_ipp_error(con, IPP_BAD_REQUEST);
     return nullptr;
   }
 
   TypeRecord* filetype = nullptr;
-  if (vorn::iequals(super, "application") && vorn::iequals(type, "octet-stream")) {
+  if (vorn::iequals(name.super, "application") && vorn::iequals(name.type, "octet-stream")) {
     LogDiagnostic(L_DEBUG, "%s: auto-typing file...", caller);
     int detected_compressed = 0;
     filetype = DetectFileType(TypeDB.get(), con->filename.c_str(), &detected_compressed);
@@ -120,13 +121,13 @@ TypeRecord* check_document(client_t* con, const char* caller, int* compressed) {
       else
         ippAddString(request, IPP_TAG_JOB, IPP_TAG_MIMETYPE, "document-format", "", detected);
     } else {
-      filetype = FindType(TypeDB.get(), super, type);
+      filetype = FindType(TypeDB.get(), name.super, name.type);
     }
   } else {
-    filetype = FindType(TypeDB.get(), super, type);
+    filetype = FindType(TypeDB.get(), name.super, name.type);
   }
   if (!filetype) {
-    unsupported_format(con, caller, super, type);
+    unsupported_format(con, caller, name);
     return nullptr;
   }
   LogDiagnostic(L_DEBUG, "%s: request file type is %s/%s.", caller, filetype->super.c_str(),
@@ -344,14 +345,14 @@ void validate_job(client_t* con, ipp_attribute_t* uri) {
   if (const ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
       format && !format->values.empty()) {
     const std::string& text = format->values[0].string.text;
-    char super[16] = "", type[32] = "";
-    if (std::sscanf(text.c_str(), "%15[^/]/%31[^;]", super, type) != 2) {
+    TypeName name;
+    if (!ParseTypeName(text, &name)) {
       LogDiagnostic(L_ERROR, "validate_job: could not scan type '%s'!\n", text.c_str());
       send_ipp_error(con, IPP_BAD_REQUEST);
       return;
     }
-    if (!(vorn::iequals(super, "application") && vorn::iequals(type, "octet-stream")) &&
-        !FindType(TypeDB.get(), super, type)) {
+    if (!(vorn::iequals(name.super, "application") && vorn::iequals(name.type, "octet-stream")) &&
+        !FindType(TypeDB.get(), name.super, name.type)) {
       LogDiagnostic(L_ERROR, "validate_job: Unsupported format '%s'!\n", text.c_str());
       LogDiagnostic(L_INFO, "Hint: Do you have the raw file printing rules enabled?");
       send_ipp_error(con, IPP_DOCUMENT_FORMAT_NOT_SUPPORTED);

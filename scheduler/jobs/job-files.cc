@@ -19,11 +19,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "scheduler/buffile.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/jobs/job-private.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
-#include "scheduler/safefile.h"
 #include "scheduler/types/types.h"
 #include "vorn/http.h"
 #include "vorn/strings.h"
@@ -79,11 +79,6 @@ bool is_save_leftover(std::string_view name) {
   return name.size() > 2 && (name.ends_with(".N") || name.ends_with(".O")) &&
          parse_control_name(name.substr(0, name.size() - 2), &id);
 }
-
-struct dir_closer {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-using dir_ptr = std::unique_ptr<DIR, dir_closer>;
 
 ssize_t write_buffile(void* ctx, uint8_t* buf, size_t len) {
   long n = BufFileWrite(static_cast<BufFile*>(ctx), buf, len);
@@ -361,20 +356,20 @@ int SaveJob(int id) {
   if (!job || !job->attrs) return 0;
 
   std::string path = JobControlFile(id);
-  std::unique_ptr<SafeFile> sf = SafeFileCreate(path, 0600, User, Group);
+  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, User, Group);
   if (!sf) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to create job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
     return 0;
   }
   errno = 0;
-  if (ippWriteIO(sf->file.get(), write_buffile, 1, nullptr, job->attrs.get()) != IPP_DATA) {
+  if (ippWriteIO(sf.get(), write_buffile, 1, nullptr, job->attrs.get()) != IPP_DATA) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to write job control file \"%s\" - %s.", path.c_str(),
                   errno ? std::strerror(errno) : "attributes cannot be encoded");
     return 0;  // the old file stays; the temporary one goes with `sf`
   }
-  LogDiagnostic(L_DEBUG2, "SaveJob: Closing file %d...", sf->file->fd.get());
-  if (SafeFileCommit(std::move(sf)) != 0) {
+  LogDiagnostic(L_DEBUG2, "SaveJob: Closing file %d...", sf->fd.get());
+  if (BufFileCommit(std::move(sf)) != 0) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to write job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
     return 0;
@@ -395,7 +390,7 @@ void LoadAllJobs() {
     return;
   }
   dfd.release();  // the directory stream owns it now
-  dir_ptr dir(d);
+  vorn::unique_dir dir(d);
 
   std::unordered_map<int, job_t*> loaded;  // this load's jobs by id
   std::vector<std::unique_ptr<job_t>> fresh;

@@ -4,7 +4,7 @@
 
 #include "scheduler/conf/conf.h"
 #include "scheduler/printers/printers.h"
-#include "scheduler/safefile.h"
+#include "vorn/file.h"
 
 namespace {
 
@@ -54,5 +54,5 @@ void SavePrintcap() {
   }
 
   // Best effort: other programs read this file, vornd never does.
-  SafeFileWrite(Printcap, out, 0644);
+  vornSafeFileWrite(Printcap, out, 0644, uid_t(-1), gid_t(-1), VORN_SAFE_BACKUP);
 }

@@ -20,7 +20,6 @@
 #include "scheduler/log.h"
 #include "scheduler/printers/printers-private.h"
 #include "scheduler/printers/printers.h"
-#include "scheduler/safefile.h"
 #include "vorn/strings.h"
 
 namespace {
@@ -312,14 +311,14 @@ int WritePrintersConf() {
     ConfDamaged = false;
   }
   uid_t owner = RunAsUser ? User : ::getuid();
-  auto out = SafeFileCreate(path, mode_t(ConfigFilePerm) & 07777, owner, Group);
+  auto out = BufFileCreateSafe(path, mode_t(ConfigFilePerm) & 07777, owner, Group);
   if (!out) {
     LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(errno));
     return 0;
   }
   LogDiagnostic(L_INFO, "Saving printers.conf...");
 
-  BufFile* fp = out->file.get();
+  BufFile* fp = out.get();
   char date[256];
   time_t now = time(nullptr);
   struct tm tm_now;
@@ -367,7 +366,7 @@ int WritePrintersConf() {
     LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(e));
     return 0;
   }
-  if (SafeFileCommit(std::move(out)) != 0) {
+  if (BufFileCommit(std::move(out)) != 0) {
     LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(errno));
     return 0;
   }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -245,14 +247,29 @@ void ClearQuotas(printer_t* p) {
 
 void AddPrinterFilter(printer_t* p, const char* filter) {
   if (!p || !p->filetype || !filter || !TypeDB) return;
-  std::string text(vorn::trim(filter));
-  char super[16], type[32], program[1024];
-  int cost = 0;
-  if (std::sscanf(text.c_str(), "%15[^/]/%31s%d%1023s", super, type, &cost, program) != 4) {
+  // "super/type cost program"; the program is one word.
+  std::string_view text = filter;
+  auto blank = [](char c) { return vorn::isspace(c); };
+  auto field = [&] {
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    size_t n = 0;
+    while (n < text.size() && !blank(text[n])) n++;
+    std::string_view f = text.substr(0, n);
+    text.remove_prefix(n);
+    return f;
+  };
+  TypeName name;
+  const bool parsed = ParseTypeName(field(), &name) == 1;
+  const std::string cost_text(field());
+  std::string_view program_field = field();
+  char* cost_end = nullptr;
+  long cost = std::strtol(cost_text.c_str(), &cost_end, 10);
+  if (!parsed || cost_text.empty() || *cost_end || cost < INT_MIN || cost > INT_MAX || program_field.empty()) {
     LogDiagnostic(L_ERROR, "AddPrinterFilter: Invalid filter string \"%s\"!", filter);
     return;
   }
-  std::string_view want_super = super, want_type = type;
+  const std::string program(program_field);
+  std::string_view want_super = name.super, want_type = name.type;
   // Collect first: adding filters must not disturb the walk over the types.
   std::vector<TypeRecord*> sources;
   for (const auto& t : TypeDB->types) {
@@ -262,8 +279,8 @@ void AddPrinterFilter(printer_t* p, const char* filter) {
   }
   for (TypeRecord* t : sources) {
     LogDiagnostic(L_DEBUG2, "Adding filter %s/%s %s/%s %d %s", t->super.c_str(), t->type.c_str(),
-                  p->filetype->super.c_str(), p->filetype->type.c_str(), cost, program);
-    AddFilter(TypeDB.get(), t, p->filetype, cost, program);
+                  p->filetype->super.c_str(), p->filetype->type.c_str(), int(cost), program.c_str());
+    AddFilter(TypeDB.get(), t, p->filetype, int(cost), program);
   }
 }
 

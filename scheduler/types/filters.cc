@@ -42,16 +42,6 @@ std::string_view NextField(std::string_view line, size_t& i) {
   return line.substr(start, i - start);
 }
 
-// super/type with both parts present and within the name limits.
-bool SplitTypeName(std::string_view name, std::string_view& super, std::string_view& type) {
-  size_t slash = name.find('/');
-  if (slash == std::string_view::npos) return false;
-  super = name.substr(0, slash);
-  type = name.substr(slash + 1);
-  return !super.empty() && !type.empty() && super.size() <= kMaxSuperLength &&
-         type.size() <= kMaxTypeLength;
-}
-
 bool IsExecutableFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
@@ -60,10 +50,11 @@ bool IsExecutableFile(const std::string& path) {
 // One .convs line; lines that do not qualify are ignored.
 void AddConvsLine(TypeDatabase* db, std::string_view line, const char* filterdir) {
   size_t i = 0;
-  std::string_view src_super, src_type, dst_super, dst_type;
-  if (!SplitTypeName(NextField(line, i), src_super, src_type)) return;
-  if (!SplitTypeName(NextField(line, i), dst_super, dst_type)) return;
-  TypeRecord* dst = FindType(db, dst_super, dst_type);
+  TypeName src_name, dst_name;
+  if (!ParseTypeName(NextField(line, i), &src_name)) return;
+  if (!ParseTypeName(NextField(line, i), &dst_name)) return;
+  std::string_view src_super = src_name.super, src_type = src_name.type;
+  TypeRecord* dst = FindType(db, dst_name.super, dst_name.type);
   if (!dst) return;
 
   std::string_view cost_text = NextField(line, i);

@@ -40,17 +40,13 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
 // Names of the directory's .types and .convs files (names longer than the
 // suffix alone), in directory order; false when it cannot be opened.
 bool ListDirectory(const char* directory, std::vector<std::string>& types,
                    std::vector<std::string>& convs) {
   int fd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
+  vorn::unique_dir dir(fdopendir(fd));
   if (!dir) {
     ::close(fd);
     return false;
@@ -115,6 +111,23 @@ TypesLineResult ReadTypesLine(TypesLineReader& in, std::string& line, size_t max
   return TYPES_LINE_OK;
 }
 
+int ParseTypeName(std::string_view text, TypeName* name) {
+  if (!name) return 0;
+  text = text.substr(0, text.find(';'));
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return 0;
+  std::string_view super = text.substr(0, slash), type = text.substr(slash + 1);
+  if (super.empty() || type.empty() || super.size() > kMaxSuperLength || type.size() > kMaxTypeLength) return 0;
+  for (unsigned char c : text)
+    if (c <= ' ' || c == 0x7f) return 0;
+  name->super = super;
+  name->type = type;
+  return 1;
+}
+
 TypeRecord* AddType(TypeDatabase* db, std::string_view super, std::string_view type) {
   if (!db || super.empty() || type.empty() || super.size() > kMaxSuperLength ||
       type.size() > kMaxTypeLength)
@@ -148,12 +161,12 @@ int LoadTypesFile(TypeDatabase* db, const char* path) {
     if (r != TYPES_LINE_OK || line.empty() || line[0] == '#') continue;
 
     // super/type, then the rules.
-    size_t slash = line.find_first_of("/ \t");
-    if (slash == std::string::npos || line[slash] != '/') continue;
-    size_t end = line.find_first_of(" \t", slash + 1);
+    size_t end = line.find_first_of(" \t");
     if (end == std::string::npos) end = line.size();
     std::string_view text = line;
-    TypeRecord* t = AddType(db, text.substr(0, slash), text.substr(slash + 1, end - slash - 1));
+    TypeName name;
+    if (!ParseTypeName(text.substr(0, end), &name)) continue;
+    TypeRecord* t = AddType(db, name.super, name.type);
     if (!t) continue;
     AddTypeRule(t, text.substr(end));
   }

@@ -123,6 +123,20 @@ int LoadTypesFile(TypeDatabase* db, const char* path);
 // 1, or 0 when the file cannot be opened.
 int LoadConvsFile(TypeDatabase* db, const char* path, const char* filterdir);
 
+// A type name as documents, printers and the .types and .convs files write
+// it: "super/type", optionally followed by ";" and parameters that are not
+// part of the name (document-format's "text/plain; charset=utf-8"), with
+// white space around it ignored. The super-type has 1 to kMaxSuperLength
+// characters and no "/", the type 1 to kMaxTypeLength; neither holds white
+// space, a control character or ";". A longer name is refused, never cut
+// into another one. The views point into `text`. 1, or 0 when it is not such a
+// name.
+struct TypeName {
+  std::string_view super;
+  std::string_view type;
+};
+int ParseTypeName(std::string_view text, TypeName* name);
+
 // The type super/type, added in sorted place when new; an existing type is
 // returned unchanged. nullptr when a name is empty or too long.
 TypeRecord* AddType(TypeDatabase* db, std::string_view super, std::string_view type);

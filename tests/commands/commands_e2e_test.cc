@@ -27,14 +27,10 @@ constexpr const char* kPrinters =
 // Saved options of an instance; its copies must never beat a -n or -#.
 constexpr const char* kUserDests = "Dest laser/duplex sides=two-sided-long-edge copies=2 job-priority=30\n";
 
-struct http_close_t {
-  void operator()(http_t* http) const { httpClose(http); }
-};
-
 // Sends an IPP request with the usual envelope plus `attrs` to the server on
 // `port`; the response or null.
 ipp_ptr Ask(int port, ipp_op_t op, const std::vector<std::pair<std::string, std::string>>& uris) {
-  std::unique_ptr<http_t, http_close_t> http(httpConnect("127.0.0.1", port));
+  vorn::http_ptr http(httpConnect("127.0.0.1", port));
   if (!http) return nullptr;
   ipp_t* request = ippNew();
   request->op_status = uint16_t(op);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "harness.h"
+#include "vorn/fd.h"
 
 namespace {
 
@@ -17,26 +18,24 @@ using namespace e2e;
 // What the process's descriptors point to, one per line.
 std::string DescriptorList(pid_t pid) {
   std::string fds = "/proc/" + std::to_string(pid) + "/fd", out;
-  DIR* dir = ::opendir(fds.c_str());
+  vorn::unique_dir dir(::opendir(fds.c_str()));
   if (!dir) return out;
-  while (dirent* e = ::readdir(dir)) {
+  while (dirent* e = ::readdir(dir.get())) {
     if (e->d_name[0] == '.') continue;
     char target[512];
     ssize_t n = ::readlink((fds + "/" + e->d_name).c_str(), target, sizeof(target) - 1);
     out += std::string(e->d_name) + " -> " + std::string(target, n > 0 ? size_t(n) : 0) + "\n";
   }
-  ::closedir(dir);
   return out;
 }
 
 // Open descriptors of a process, or -1.
 int DescriptorCount(pid_t pid) {
-  DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  vorn::unique_dir dir(::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str()));
   if (!dir) return -1;
   int n = 0;
-  while (dirent* e = ::readdir(dir))
+  while (dirent* e = ::readdir(dir.get()))
     if (e->d_name[0] != '.') n++;
-  ::closedir(dir);
   return n;
 }
 
@@ -89,13 +88,12 @@ TEST(Burst, ThousandJobsAreAcceptedAndPrintedWithoutKeepingDescriptors) {
 
   // Finished jobs stay as history (control files); their documents are gone.
   int control = 0, data = 0;
-  DIR* dir = ::opendir(root.file("spool").c_str());
+  vorn::unique_dir dir(::opendir(root.file("spool").c_str()));
   ASSERT_NE(dir, nullptr);
-  while (dirent* e = ::readdir(dir)) {
+  while (dirent* e = ::readdir(dir.get())) {
     if (e->d_name[0] == 'c') control++;
     if (e->d_name[0] == 'd') data++;
   }
-  ::closedir(dir);
   EXPECT_EQ(control, 1000);
   EXPECT_EQ(data, 0);
   std::string log = root.ErrorLog();

@@ -22,6 +22,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "vorn/fd.h"
+
 namespace e2e {
 
 namespace {
@@ -72,16 +74,15 @@ pid_t find_daemon(const std::string& conf, pid_t not_this) {
 
 std::vector<pid_t> ChildrenOf(pid_t parent) {
   std::vector<pid_t> children;
-  DIR* proc = ::opendir("/proc");
+  vorn::unique_dir proc(::opendir("/proc"));
   if (!proc) return children;
-  while (dirent* e = ::readdir(proc)) {
+  while (dirent* e = ::readdir(proc.get())) {
     pid_t pid = std::atoi(e->d_name);
     if (pid <= 0) continue;
     std::string status = ReadFile("/proc/" + std::string(e->d_name) + "/status");
     size_t p = status.find("PPid:");
     if (p != std::string::npos && std::atoi(status.c_str() + p + 5) == parent) children.push_back(pid);
   }
-  ::closedir(proc);
   return children;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "vorn/fd.h"
 
 namespace {
 
@@ -29,12 +30,11 @@ size_t count_of(const std::string& text, const std::string& what) {
 // Names of the files in a directory other than "tmp" (the spool's TempDir).
 std::vector<std::string> spool_files(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
+  if (vorn::unique_dir d{::opendir(dir.c_str())}) {
+    while (dirent* e = ::readdir(d.get())) {
       std::string name = e->d_name;
       if (name != "." && name != ".." && name != "tmp") names.push_back(name);
     }
-    ::closedir(d);
   }
   return names;
 }

@@ -91,11 +91,11 @@ class RequestsToVornd : public ::testing::Test {
 
 TEST_F(RequestsToVornd, TwoRequestsShareOneKeptAliveConnection) {
   size_t before = Accepted();
-  http_t* http = httpConnect("127.0.0.1", root_.port());
+  vorn::http_ptr http(httpConnect("127.0.0.1", root_.port()));
   ASSERT_NE(http, nullptr);
   http->timeout = 20000;
-  TwoRequests(http);
-  httpClose(http);
+  TwoRequests(http.get());
+  http.reset();
   EXPECT_TRUE(WaitUntil([&] { return Settled(); }, kWait));
   EXPECT_EQ(Accepted(), before + 1) << root_.ErrorLog();
   EXPECT_EQ(count_of(root_.AccessLog(), "\"POST /printers/lab HTTP/1.1\" 200 "), 2u) << root_.AccessLog();
@@ -103,23 +103,23 @@ TEST_F(RequestsToVornd, TwoRequestsShareOneKeptAliveConnection) {
 
 TEST_F(RequestsToVornd, TwoRequestsOverTlsFromTheFirstByte) {
   size_t before = Accepted();
-  http_t* http = httpConnectEncrypt("127.0.0.1", ssl_port_, HTTP_ENCRYPT_ALWAYS);
+  vorn::http_ptr http(httpConnectEncrypt("127.0.0.1", ssl_port_, HTTP_ENCRYPT_ALWAYS));
   ASSERT_NE(http, nullptr);
   http->timeout = 20000;
-  TwoRequests(http);
-  httpClose(http);
+  TwoRequests(http.get());
+  http.reset();
   EXPECT_TRUE(WaitUntil([&] { return Settled(); }, kWait));
   EXPECT_EQ(Accepted(), before + 1) << root_.ErrorLog();
   EXPECT_EQ(count_of(root_.ErrorLog(), "Connection now encrypted."), 1u);
 }
 
 TEST_F(RequestsToVornd, TwoRequestsOverAConnectionUpgradedToTls) {
-  http_t* http = httpConnectEncrypt("127.0.0.1", root_.port(), HTTP_ENCRYPT_REQUIRED);
+  vorn::http_ptr http(httpConnectEncrypt("127.0.0.1", root_.port(), HTTP_ENCRYPT_REQUIRED));
   ASSERT_NE(http, nullptr);
   EXPECT_NE(http->tls, nullptr);
   http->timeout = 20000;
-  TwoRequests(http);
-  httpClose(http);
+  TwoRequests(http.get());
+  http.reset();
   EXPECT_NE(root_.AccessLog().find("\"OPTIONS * HTTP/1.1\" 200 "), std::string::npos) << root_.AccessLog();
   EXPECT_EQ(count_of(root_.ErrorLog(), "Connection now encrypted."), 1u);
 }

@@ -586,4 +586,34 @@ TEST(SubmitClassification, JobSheetsFollowTheClassification) {
   }
 }
 
+// A document format whose type name is longer than 31 characters is looked
+// up whole by every submission operation; the name is never cut to fit.
+TEST(SubmitFormats, TypeNamesPastThirtyOneCharactersAreKnown) {
+  SubmitServer server;
+  const std::string format = "application/vnd.vorn-test.a-type-name-well-past-thirty-one-characters";
+  ASSERT_TRUE(WriteFile(server.root_.file("long.types"), format + "\n"));
+  server.Start("", kPrinters);
+  const std::string doc = Fixture("hello.txt");
+
+  Reply r = server.Send(kValidateJob, {PrinterUri("stopped"), "document-format=49:" + format});
+  EXPECT_EQ(r.status, "0x0000") << r.raw;
+
+  r = server.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), "document-format=49:" + format + ";x=y", doc});
+  ASSERT_EQ(r.status, "0x0000") << r.raw;
+  EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "print_job: request file type is " + format + "."));
+
+  ASSERT_EQ(server.Send(kCreateJob, {PrinterUri("stopped"), User("ann")}).status, "0x0000");
+  r = server.Send(kSendDocument, {"job-uri=45:ipp://localhost/jobs/2", User("ann"), "last-document=22:true",
+                                  "document-format=49:" + format, doc});
+  ASSERT_EQ(r.status, "0x0000") << r.raw;
+  EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "File of type " + format + " queued in job #2 by 'ann'."));
+
+  // The first 31 characters of the type make another name, which is unknown.
+  const std::string cut = format.substr(0, format.find('/') + 32);
+  r = server.Send(kPrintJob, {PrinterUri("stopped"), "document-format=49:" + cut, doc});
+  EXPECT_EQ(r.status, "0x040a") << r.raw;
+  EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "print_job: Unsupported format '" + cut + "'!"));
+  EXPECT_EQ(server.vornd_.Stderr().find("Sanitizer"), std::string::npos) << server.vornd_.Stderr();
+}
+
 }  // namespace

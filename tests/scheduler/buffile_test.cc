@@ -1,5 +1,5 @@
 // The scheduler's buffered files: plain and gzip reading alike, line ends,
-// seeking, appending and writing.
+// seeking, appending, writing and writing a new version safely.
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +24,11 @@ std::string gzip(std::string_view data, int flags = 0) {
   if (flags & kExtra) out += std::string("\x05\x00" "extra", 7);
   if (flags & kName) out += std::string("name.conf\0", 10);
   if (flags & kComment) out += std::string("a comment\0", 10);
-  if (flags & kHcrc) out += std::string("\x12\x34", 2);
+  if (flags & kHcrc) {  // the low half of the header's CRC-32
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.data()), unsigned(out.size()));
+    out += char(crc & 0xff);
+    out += char((crc >> 8) & 0xff);
+  }
   z_stream z{};
   deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   std::vector<unsigned char> buf(compressBound(uLong(data.size())) + 64);
@@ -153,9 +157,10 @@ TEST_F(BufFileTest, FilesThatOnlyLookLikeGzipAreReadPlain) {
   }
 }
 
-TEST_F(BufFileTest, BrokenOrTruncatedGzipDataEndsWithoutGarbage) {
-  // A name that never ends within the first 1024 bytes: the header cannot be
-  // read, so there is no data at all.
+// Bad gzip data is a read error that BufFileError reports, never a quiet end
+// that a reader would take for the whole file.
+TEST_F(BufFileTest, BrokenOrTruncatedGzipDataIsAnError) {
+  // A name that never ends: the header itself is cut short.
   std::string endless = std::string("\x1f\x8b\x08\x08\x00\x00\x00\x00\x00\x03", 10) + std::string(2000, 'n');
   auto f = BufFileOpen(Write(endless, "endless").c_str(), "r");
   ASSERT_NE(f, nullptr);
@@ -163,22 +168,87 @@ TEST_F(BufFileTest, BrokenOrTruncatedGzipDataEndsWithoutGarbage) {
   char buf[16];
   EXPECT_EQ(BufFileRead(f.get(), buf, sizeof(buf)), -1);
   EXPECT_EQ(BufFileGets(f.get(), buf, sizeof(buf)), nullptr);
+  EXPECT_EQ(BufFileError(f.get()), EIO);
 
-  // A stream cut in the middle gives a prefix of the data, then the end.
   std::string data = many_lines(2000);
   std::string gz = gzip(data);
-  auto cut = BufFileOpen(Write(gz.substr(0, gz.size() / 2), "cut").c_str(), "r");
-  ASSERT_NE(cut, nullptr);
-  std::string got = ReadAll(cut.get());
-  EXPECT_LT(got.size(), data.size());
-  EXPECT_EQ(data.compare(0, got.size(), got), 0);
-
-  // Damaged bytes in the middle end the data early, without a crash.
   std::string damaged = gz;
   for (size_t i = gz.size() / 3; i < gz.size() / 3 + 64; i++) damaged[i] = char(~damaged[i]);
-  auto bad = BufFileOpen(Write(damaged, "damaged").c_str(), "r");
-  ASSERT_NE(bad, nullptr);
-  EXPECT_LT(ReadAll(bad.get()).size(), data.size());
+  std::string bad_crc = gz;
+  bad_crc[gz.size() - 8] = char(~bad_crc[gz.size() - 8]);
+  struct Case {
+    const char* name;
+    std::string content;
+    bool true_prefix;  // damaged deflate data may inflate to wrong bytes before zlib notices
+  };
+  const Case cases[] = {
+      {"cut in the middle", gz.substr(0, gz.size() / 2), true},
+      {"cut in the trailer", gz.substr(0, gz.size() - 3), true},
+      {"damaged", damaged, false},
+      {"bad checksum", bad_crc, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto in = BufFileOpen(Write(c.content, "bad").c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    std::string got = ReadAll(in.get());
+    EXPECT_EQ(BufFileError(in.get()), EIO);
+    EXPECT_LE(got.size(), data.size());
+    if (c.true_prefix) {
+      EXPECT_EQ(data.compare(0, got.size(), got), 0);
+    }
+    // Lines stop too, and a seek cannot step over the damage.
+    EXPECT_EQ(BufFileGets(in.get(), buf, sizeof(buf)), nullptr);
+    EXPECT_EQ(BufFileSeek(in.get(), int64_t(data.size()) - 1), -1);
+  }
+
+  // The whole stream reads with no error at all.
+  auto good = BufFileOpen(Write(gz, "good").c_str(), "r");
+  EXPECT_EQ(ReadAll(good.get()), data);
+  EXPECT_EQ(BufFileError(good.get()), 0);
+}
+
+// gzip -c a b > c: the members are one file.
+TEST_F(BufFileTest, ConcatenatedGzipMembersReadAsOne) {
+  std::string data = many_lines(500);
+  std::string two = gzip(data.substr(0, 777)) + gzip("") + gzip(data.substr(777));
+  auto f = BufFileOpen(Write(two).c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(ReadAll(f.get()), data);
+  EXPECT_EQ(BufFileError(f.get()), 0);
+  EXPECT_TRUE(f->compressed);
+}
+
+// A new version written through the buffer appears whole at the commit; one
+// that is dropped leaves the old file as it was.
+TEST_F(BufFileTest, SafeWritersReplaceTheFileOnlyAtTheCommit) {
+  std::string path = Write("old\n", "printers.conf");
+  {
+    auto dropped = BufFileCreateSafe(path, 0600);
+    ASSERT_NE(dropped, nullptr);
+    BufFilePuts(dropped.get(), "half-written");
+  }
+  EXPECT_EQ(Slurp(path), "old\n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".N"));
+
+  auto f = BufFileCreateSafe(path, 0600);
+  ASSERT_NE(f, nullptr);
+  std::string expected;
+  for (int i = 0; i < 1000; i++) {  // many windows' worth
+    BufFilePrintf(f.get(), "<Printer p%d>\n</Printer>\n", i);
+    expected += "<Printer p" + std::to_string(i) + ">\n</Printer>\n";
+  }
+  EXPECT_EQ(Slurp(path), "old\n") << "nothing is visible before the commit";
+  ASSERT_EQ(BufFileCommit(std::move(f)), 0);
+  EXPECT_EQ(Slurp(path), expected);
+  EXPECT_EQ(Slurp(path + ".O"), "old\n");
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  // Only a safe writer can be committed.
+  EXPECT_EQ(BufFileCommit(BufFileOpen((dir_ + "/plain").c_str(), "w")), -1);
+  EXPECT_EQ(BufFileCommit(nullptr), -1);
 }
 
 TEST_F(BufFileTest, ReadReturnsEveryByteOfLargeFiles) {

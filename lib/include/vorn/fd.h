@@ -1,9 +1,13 @@
 // Owning wrapper for a file descriptor, and read/write helpers that retry on
-// EINTR. Every descriptor the system opens should be held by a unique_fd.
+// EINTR. Every descriptor the system opens should be held by a unique_fd,
+// every directory stream by a unique_dir.
 #pragma once
 
-#include <cstddef>
+#include <dirent.h>
 #include <sys/types.h>
+
+#include <cstddef>
+#include <memory>
 
 namespace vorn {
 
@@ -28,6 +32,12 @@ class unique_fd {
  private:
   int fd_ = -1;
 };
+
+// A directory stream from opendir or fdopendir, closed with closedir.
+struct dir_closer {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using unique_dir = std::unique_ptr<DIR, dir_closer>;
 
 // read()/write() that retry on EINTR; write_all loops until every byte is
 // written and returns 0, or -1 with errno set.

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -273,6 +274,27 @@ http_t* httpAcceptConnection(int listen_fd, int blocking);
 int httpAcceptTLS(http_t* http, ssl_ctx_st* ctx);
 ssl_st* httpNewTLS(http_t* http, ssl_ctx_st* ctx);
 void httpAttachTLS(http_t* http, ssl_st* ssl);
+
+// --- Owners -------------------------------------------------------------------
+//
+// One owner type for each thing this interface hands out: a connection from
+// httpConnect* or httpAcceptConnection (closed with httpClose), and a TLS
+// session or context the caller holds before handing it on (release() it
+// into httpAttachTLS or a connection's fields).
+
+namespace vorn {
+struct http_closer {
+  void operator()(http_t* http) const { httpClose(http); }
+};
+using http_ptr = std::unique_ptr<http_t, http_closer>;
+
+struct tls_free {
+  void operator()(ssl_st* ssl) const;      // SSL_free
+  void operator()(ssl_ctx_st* ctx) const;  // SSL_CTX_free
+};
+using tls_ptr = std::unique_ptr<ssl_st, tls_free>;
+using tls_ctx_ptr = std::unique_ptr<ssl_ctx_st, tls_free>;
+}  // namespace vorn
 
 // --- Messages -------------------------------------------------------------
 //

@@ -4,6 +4,7 @@
 // that are damaged or not files at all.
 
 #include "vorn/dests.h"
+#include "vorn/fd.h"
 
 #include "vorn/client.h"
 #include "vorn/request.h"
@@ -45,10 +46,9 @@ void spill(const std::string& path, const std::string& data) { std::ofstream(pat
 
 std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> out;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d))
+  if (vorn::unique_dir d{::opendir(dir.c_str())}) {
+    while (dirent* e = ::readdir(d.get()))
       if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") out.push_back(e->d_name);
-    ::closedir(d);
   }
   std::sort(out.begin(), out.end());
   return out;

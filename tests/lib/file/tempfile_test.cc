@@ -1,4 +1,4 @@
-#include "vorn/tempfile.h"
+#include "vorn/file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

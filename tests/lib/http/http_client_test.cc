@@ -55,10 +55,7 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-struct Closer {
-  void operator()(http_t* h) const { httpClose(h); }
-};
-using Conn = std::unique_ptr<http_t, Closer>;
+using Conn = vorn::http_ptr;
 
 Conn connect_to(int port) {
   Conn http(httpConnect("127.0.0.1", port));

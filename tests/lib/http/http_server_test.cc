@@ -16,10 +16,7 @@
 
 namespace {
 
-struct Closer {
-  void operator()(http_t* h) const { httpClose(h); }
-};
-using Conn = std::unique_ptr<http_t, Closer>;
+using Conn = vorn::http_ptr;
 
 // A raw client connected to a non-blocking server connection.
 struct Pair {

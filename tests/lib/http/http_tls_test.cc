@@ -21,10 +21,7 @@
 
 namespace {
 
-struct Closer {
-  void operator()(http_t* h) const { httpClose(h); }
-};
-using Conn = std::unique_ptr<http_t, Closer>;
+using Conn = vorn::http_ptr;
 
 using testtls::Ctx;
 using testtls::make_server_context;
@@ -224,22 +221,21 @@ TEST_F(TlsTest, ServerHandshakeStepsWithNewTLS) {
   // The scheduler's way: a session from httpNewTLS, handshake steps driven
   // by readiness, then httpAttachTLS.
   serve(0, [this](http_t* http) {
-    SSL* ssl = httpNewTLS(http, ctx_.get());
+    vorn::tls_ptr ssl(httpNewTLS(http, ctx_.get()));
     if (!ssl) return;
     int steps = 0;
     for (; steps < 200; steps++) {
-      int r = SSL_accept(ssl);
+      int r = SSL_accept(ssl.get());
       if (r == 1) break;
-      int e = SSL_get_error(ssl, r);
+      int e = SSL_get_error(ssl.get(), r);
       if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) {
-        SSL_free(ssl);
         log_.push_back("handshake failed");
         return;
       }
       pollfd p{http->fd, short(e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
       ::poll(&p, 1, 1000);
     }
-    httpAttachTLS(http, ssl);
+    httpAttachTLS(http, ssl.release());
     log_.push_back(serve_request(http, "stepped"));
   });
   Conn http(httpConnectEncrypt("127.0.0.1", listener_.port, HTTP_ENCRYPT_ALWAYS));

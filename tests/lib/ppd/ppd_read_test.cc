@@ -429,6 +429,10 @@ TEST(PpdRead, GzipIsReadTransparently) {
   // Cut short: the compressed data ends early.
   const std::string whole = read_file(gz);
   write_file(dir.file("cut.ppd.gz"), whole.substr(0, whole.size() / 2));
+  // Whole, but the trailer's checksum does not match the data.
+  std::string bad_crc = whole;
+  bad_crc[whole.size() - 8] = char(~bad_crc[whole.size() - 8]);
+  write_file(dir.file("crc.ppd.gz"), bad_crc);
 
   using opener = std::function<ppd_file_t*(const std::string&)>;
   const struct { const char* how; opener open; } ways[] = {
@@ -455,9 +459,11 @@ TEST(PpdRead, GzipIsReadTransparently) {
       EXPECT_EQ(ppd->attrs.size(), open_fixture("basic.ppd")->attrs.size()) << way.how;
       EXPECT_NE(ppdFindAttr(ppd.get(), "vornColorProfile", nullptr), nullptr) << way.how << name;
     }
-    vorn::ppd_file_ptr cut(way.open(dir.file("cut.ppd.gz")));
-    EXPECT_FALSE(cut) << way.how;
-    EXPECT_EQ(ppdLastError(nullptr), PPD_FILE_OPEN_ERROR) << way.how;
+    for (const char* name : {"cut.ppd.gz", "crc.ppd.gz"}) {
+      vorn::ppd_file_ptr bad(way.open(dir.file(name)));
+      EXPECT_FALSE(bad) << way.how << " " << name;
+      EXPECT_EQ(ppdLastError(nullptr), PPD_FILE_OPEN_ERROR) << way.how << " " << name;
+    }
   }
 }
 

@@ -18,10 +18,7 @@
 
 namespace {
 
-struct Closer {
-  void operator()(http_t* h) const { httpClose(h); }
-};
-using Conn = std::unique_ptr<http_t, Closer>;
+using Conn = vorn::http_ptr;
 using Ipp = ipp_ptr;
 
 ssize_t to_string(void* ctx, uint8_t* buf, size_t len) {

@@ -33,10 +33,7 @@ using ippserver::Reply;
 using ippserver::Request;
 using ippserver::Server;
 
-struct Closer {
-  void operator()(http_t* h) const { httpClose(h); }
-};
-using Conn = std::unique_ptr<http_t, Closer>;
+using Conn = vorn::http_ptr;
 
 // A fresh temporary folder, removed with everything in it.
 class TempDir {
@@ -47,10 +44,9 @@ class TempDir {
   }
   ~TempDir() {
     if (path_.empty()) return;
-    if (DIR* d = ::opendir(path_.c_str())) {
-      while (dirent* e = ::readdir(d))
+    if (vorn::unique_dir d{::opendir(path_.c_str())}) {
+      while (dirent* e = ::readdir(d.get()))
         if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") ::unlink((path_ + "/" + e->d_name).c_str());
-      ::closedir(d);
     }
     ::rmdir(path_.c_str());
   }

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <functional>
 
-#include "scheduler/safefile.h"
+#include "vorn/file.h"
 #include "tests/fixtures/jobs/job_fixture.h"
 
 namespace {
@@ -402,15 +402,15 @@ TEST_F(JobFilesTest, LeftoversOfAnInterruptedSaveAreRemoved) {
 TEST_F(JobFilesTest, ACrashDuringASaveLeavesALoadableJob) {
   struct Case {
     const char* name;
-    int crash_at;      // a safe_step, or -1: killed by the file size limit mid-write
+    int crash_at;      // a vorn_safe_step_t, or -1: killed by the file size limit mid-write
     int priority;      // what the next start finds
   };
   const Case cases[] = {
       {"mid-write", -1, 50},
-      {"after the sync", int(safe_step::synced), 50},
-      {"after the backup", int(safe_step::backed_up), 50},
-      {"after the rename", int(safe_step::renamed), 90},
-      {"after the directory sync", int(safe_step::dir_synced), 90},
+      {"after the sync", int(vorn_safe_step_t::synced), 50},
+      {"after the backup", int(vorn_safe_step_t::backed_up), 50},
+      {"after the rename", int(vorn_safe_step_t::renamed), 90},
+      {"after the directory sync", int(vorn_safe_step_t::dir_synced), 90},
   };
   Printer("laser");
   static int crash_at;
@@ -429,7 +429,7 @@ TEST_F(JobFilesTest, ACrashDuringASaveLeavesALoadableJob) {
         rlimit limit{64, 64};
         ::setrlimit(RLIMIT_FSIZE, &limit);
       } else {
-        SafeFileStepHook = [](safe_step s) {
+        vornSafeFileStepHook = [](vorn_safe_step_t s) {
           if (int(s) == crash_at) ::raise(SIGKILL);
         };
       }

@@ -372,18 +372,29 @@ TEST_F(RegistryTest, PrinterFilterLines) {
   EXPECT_EQ(got, (std::vector<std::string>{"application/pdf 40 pdfany", "image/png 30 /usr/lib/png",
                                            "text/html 20 textonly", "text/plain 20 textonly"}));
 
-  const char* bad[] = {"application/pdf", "application/pdf ten prog", "nosuper 0 -", "", "/x 0 -",
-                       "application/averyveryveryverylongtypenamepastthirtyone 0 -"};
-  for (const char* b : bad) {
+  const std::string bad[] = {"application/pdf", "application/pdf ten prog", "application/pdf 5x prog",
+                             "nosuper 0 -", "", "/x 0 -", "application/" + std::string(256, 't') + " 0 -",
+                             std::string(16, 's') + "/pdf 0 -"};
+  for (const std::string& b : bad) {
     TakeLog();
-    AddPrinterFilter(p, b);
-    EXPECT_TRUE(HasLine(TakeLog(), 'E', std::string("AddPrinterFilter: Invalid filter string \"") + b + "\"!")) << b;
+    AddPrinterFilter(p, b.c_str());
+    EXPECT_TRUE(HasLine(TakeLog(), 'E', "AddPrinterFilter: Invalid filter string \"" + b + "\"!")) << b;
   }
   EXPECT_EQ(FiltersTo(p).size(), 4u);
+
+  // A type name past 31 characters is a name like any other.
+  const std::string long_type = "vnd.vorn-test.a-type-name-well-past-thirty-one-characters";
+  ASSERT_NE(AddType(TypeDB.get(), "application", long_type), nullptr);
+  TakeLog();
+  AddPrinterFilter(p, ("application/" + long_type + " 50 longfilter").c_str());
+  EXPECT_EQ(TakeLog().find("Invalid filter string"), std::string::npos) << "the long name was refused";
+  got = FiltersTo(p);
+  EXPECT_NE(std::find(got.begin(), got.end(), "application/" + long_type + " 50 longfilter"), got.end());
+  EXPECT_EQ(FiltersTo(p).size(), 5u);
   // Nothing happens without printer or text.
   AddPrinterFilter(nullptr, "*/* 0 -");
   AddPrinterFilter(p, nullptr);
-  EXPECT_EQ(FiltersTo(p).size(), 4u);
+  EXPECT_EQ(FiltersTo(p).size(), 5u);
 }
 
 }  // namespace

@@ -48,9 +48,8 @@ class StartTest : public RunnerTest {
 
   static int OpenDescriptors() {
     int count = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-      while (::readdir(d)) count++;
-      ::closedir(d);
+    if (vorn::unique_dir d{::opendir("/proc/self/fd")}) {
+      while (::readdir(d.get())) count++;
     }
     return count;
   }

@@ -635,6 +635,60 @@ TEST_F(TypesTest, AddTypeLimitsAndCase) {
   EXPECT_EQ(FindType(&db, "text", "plainer"), nullptr);
 }
 
+// The one reading of "super/type" that document-format, printer filter lines
+// and the .types and .convs files share: the database's limits, nothing cut.
+TEST_F(TypesTest, TypeNamesParseWithTheDatabaseLimits) {
+  const std::string long_type = "vnd.vorn-test.a-type-name-well-past-thirty-one-characters";
+  const struct {
+    std::string text;
+    const char* super;  // nullptr: refused
+    std::string type;
+  } cases[] = {
+      {"text/plain", "text", "plain"},
+      {"text/plain;charset=utf-8", "text", "plain"},
+      {"  text/plain ; charset=utf-8", "text", "plain"},
+      {"application/" + long_type, "application", long_type},
+      {Bytes(15, 's') + "/t", "sssssssssssssss", "t"},
+      {"s/" + Bytes(255, 't'), "s", Bytes(255, 't')},
+      {"*/*", "*", "*"},
+      {"a/b/c", "a", "b/c"},
+      {Bytes(16, 's') + "/t", nullptr, ""},
+      {"s/" + Bytes(256, 't'), nullptr, ""},
+      {"textplain", nullptr, ""},
+      {"/plain", nullptr, ""},
+      {"text/", nullptr, ""},
+      {"text/;plain", nullptr, ""},
+      {"", nullptr, ""},
+      {"text /plain", nullptr, ""},
+      {"text/pl ain", nullptr, ""},
+      {std::string("text/pl\x01in"), nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TypeName name{"unchanged", "unchanged"};
+    EXPECT_EQ(ParseTypeName(c.text, &name), c.super ? 1 : 0);
+    if (c.super) {
+      EXPECT_EQ(name.super, c.super);
+      EXPECT_EQ(name.type, c.type);
+    } else {
+      EXPECT_EQ(name.super, "unchanged");
+    }
+  }
+  EXPECT_EQ(ParseTypeName("text/plain", nullptr), 0);
+
+  // The same long name through a .types file, a .convs line and a lookup.
+  TypeDatabase db;
+  std::string types = Write("long.types", "application/" + long_type + " string(0,LONG)\ntext/plain txt\n");
+  ASSERT_EQ(LoadTypesFile(&db, types.c_str()), 1);
+  TypeRecord* t = FindType(&db, "application", long_type);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(Name(DetectFileType(&db, Write("f", "LONG data").c_str(), nullptr)), "application/" + long_type);
+  std::string convs = Write("long.convs", "application/" + long_type + " text/plain 10 -\n");
+  ASSERT_EQ(LoadConvsFile(&db, convs.c_str(), ""), 1);
+  ASSERT_EQ(db.filters.size(), 1u);
+  EXPECT_EQ(db.filters[0].src, t);
+}
+
 TEST_F(TypesTest, TypesStaySortedAndTheFirstMatchWins) {
   TypeDatabase db;
   for (const char* n :
