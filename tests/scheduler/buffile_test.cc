@@ -14,36 +14,13 @@
 
 #include "scheduler/buffile.h"
 
+#include "tests/fixtures/file/gzip_member.h"
+
 namespace {
 
-enum : int { kHcrc = 2, kExtra = 4, kName = 8, kComment = 16 };
+using vorn_test::kGzipComment, vorn_test::kGzipExtra, vorn_test::kGzipHcrc, vorn_test::kGzipName;
 
-// A gzip file of `data` with the optional header parts of `flags`.
-std::string gzip(std::string_view data, int flags = 0) {
-  std::string out = {'\x1f', '\x8b', 8, char(flags), 0, 0, 0, 0, 0, 3};
-  if (flags & kExtra) out += std::string("\x05\x00" "extra", 7);
-  if (flags & kName) out += std::string("name.conf\0", 10);
-  if (flags & kComment) out += std::string("a comment\0", 10);
-  if (flags & kHcrc) {  // the low half of the header's CRC-32
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.data()), unsigned(out.size()));
-    out += char(crc & 0xff);
-    out += char((crc >> 8) & 0xff);
-  }
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::vector<unsigned char> buf(compressBound(uLong(data.size())) + 64);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = unsigned(data.size());
-  z.next_out = buf.data();
-  z.avail_out = unsigned(buf.size());
-  deflate(&z, Z_FINISH);
-  out.append(reinterpret_cast<char*>(buf.data()), buf.size() - z.avail_out);
-  deflateEnd(&z);
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), unsigned(data.size()));
-  for (uLong v : {crc, uLong(data.size())})
-    for (int i = 0; i < 4; i++) out += char((v >> (8 * i)) & 0xff);
-  return out;
-}
+std::string gzip(std::string_view data, int flags = 0) { return vorn_test::GzipMember(data, flags); }
 
 // Some megabytes of lines that compress well but are not all alike.
 std::string many_lines(int count) {
@@ -131,7 +108,7 @@ TEST_F(BufFileTest, ALineLongerThanTheBufferComesBackInPieces) {
 }
 
 TEST_F(BufFileTest, EveryHeaderPartOfAGzipFileIsSkipped) {
-  const int flags[] = {0, kName, kExtra, kComment, kHcrc, kName | kExtra | kComment | kHcrc};
+  const int flags[] = {0, kGzipName, kGzipExtra, kGzipComment, kGzipHcrc, kGzipName | kGzipExtra | kGzipComment | kGzipHcrc};
   for (int f : flags) {
     SCOPED_TRACE(f);
     std::vector<std::string> expected{"Listen 127.0.0.1:631", "LogLevel debug"};

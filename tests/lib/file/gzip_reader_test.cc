@@ -13,36 +13,13 @@
 
 #include "vorn/file.h"
 
+#include "tests/fixtures/file/gzip_member.h"
+
 namespace {
 
-enum : int { kHcrc = 2, kExtra = 4, kName = 8, kComment = 16 };
+using vorn_test::kGzipComment, vorn_test::kGzipExtra, vorn_test::kGzipHcrc, vorn_test::kGzipName;
 
-// One gzip member of `data` with the optional header parts of `flags`.
-std::string gzip_member(std::string_view data, int flags = 0) {
-  std::string out = {'\x1f', '\x8b', 8, char(flags), 0, 0, 0, 0, 0, 3};
-  if (flags & kExtra) out += std::string("\x05\x00" "extra", 7);
-  if (flags & kName) out += std::string("name.ppd\0", 9);
-  if (flags & kComment) out += std::string("a comment\0", 10);
-  if (flags & kHcrc) {
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.data()), unsigned(out.size()));
-    out += char(crc & 0xff);
-    out += char((crc >> 8) & 0xff);
-  }
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::vector<unsigned char> buf(compressBound(uLong(data.size())) + 64);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = unsigned(data.size());
-  z.next_out = buf.data();
-  z.avail_out = unsigned(buf.size());
-  deflate(&z, Z_FINISH);
-  out.append(reinterpret_cast<char*>(buf.data()), buf.size() - z.avail_out);
-  deflateEnd(&z);
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), unsigned(data.size()));
-  for (uLong v : {crc, uLong(data.size())})
-    for (int i = 0; i < 4; i++) out += char((v >> (8 * i)) & 0xff);
-  return out;
-}
+std::string gzip_member(std::string_view data, int flags = 0) { return vorn_test::GzipMember(data, flags); }
 
 std::string text(int lines) {
   std::string s;
@@ -120,7 +97,7 @@ TEST_F(GzipReaderTest, EveryKindOfInputFromADescriptor) {
       {"not deflate: plain", flip(gz, 2).substr(0, 40), flip(gz, 2).substr(0, 40), 0, false},
       {"gzip", gz, data, 0, true},
       {"gzip of nothing", gzip_member(""), "", 0, true},
-      {"every header part", gzip_member(data, kHcrc | kExtra | kName | kComment), data, 0, true},
+      {"every header part", gzip_member(data, kGzipHcrc | kGzipExtra | kGzipName | kGzipComment), data, 0, true},
       {"members one after the other", gzip_member(data.substr(0, 1000)) + gzip_member("") + gzip_member(data.substr(1000)), data, 0, true},
       {"cut inside the header", gz.substr(0, 12), "", EIO, true},
       {"cut in the middle", gz.substr(0, gz.size() / 2), "", EIO, true},
@@ -128,7 +105,7 @@ TEST_F(GzipReaderTest, EveryKindOfInputFromADescriptor) {
       {"cut in the trailer", gz.substr(0, gz.size() - 1), "", EIO, true},
       {"bad data checksum", flip(gz, gz.size() - 8), data, EIO, true},
       {"bad length", flip(gz, gz.size() - 1), data, EIO, true},
-      {"bad header checksum", flip(gzip_member(data, kHcrc), 11), "", EIO, true},
+      {"bad header checksum", flip(gzip_member(data, kGzipHcrc), 11), "", EIO, true},
       {"damaged deflate data", flip(flip(gz, 20), 21), "", EIO, true, {}, false},
       {"garbage after a member", gz + "trailing", data, EIO, true},
       {"second member cut", gz + gzip_member(data).substr(0, 100), data, EIO, true, data + data},
