@@ -88,15 +88,33 @@ void accept_backlog() {
   }
 }
 
-// Drains the clients for a pending reload and reloads once none is left. A
-// file that does not read, or listeners that cannot open, leave the
-// configuration in force (ReadConfiguration logs why).
+// How long a reload waits for the clients busy with a request. A client
+// that trickles its request must not hold the reload (and, with listening
+// paused, the whole service) off for good.
+constexpr int kReloadWaitSeconds = 5;
+time_t ReloadWaitStart = 0;  // when the wait for busy clients began, 0 while none
+
+// Drains the clients for a pending reload and reloads once none is left, or
+// once the wait is over. A file that does not read, or listeners that cannot
+// open, leave the configuration in force (ReadConfiguration logs why).
 void handle_reload() {
+  time_t now = ::time(nullptr);
+  if (!ReloadWaitStart) {
+    ReloadWaitStart = now;
+    if (!Clients.empty())
+      LogDiagnostic(L_INFO, "Reload waits at most %d seconds for %d client(s).", kReloadWaitSeconds,
+                    int(Clients.size()));
+  }
+  if (!Clients.empty() && now - ReloadWaitStart >= kReloadWaitSeconds) {
+    LogDiagnostic(L_WARN, "Closing %d client(s) still busy after %d seconds for the reload.", int(Clients.size()),
+                  kReloadWaitSeconds);
+    CloseAllClients();
+  }
   if (!ListeningPaused()) accept_backlog();
   if (!Clients.empty()) {
     for (size_t i = 0; i < Clients.size();) {
       client_t* con = Clients[i].get();
-      if (con->http.state == HTTP_WAITING && !has_pending_input(con)) {
+      if (ClientIsIdle(con) && !has_pending_input(con)) {
         CloseClient(con);
         continue;
       }
@@ -107,6 +125,7 @@ void handle_reload() {
     PauseListening();
   }
   if (!Clients.empty()) return;
+  ReloadWaitStart = 0;
   ReadConfiguration();
 }
 
@@ -134,6 +153,11 @@ void service_clients(time_t now) {
       if (!ReadClient(con)) continue;  // closed: the next one moved here
     } else if (WorkOutput.isset(fd)) {
       if (!WriteClient(con)) continue;
+    }
+    if (ClientDrainExpired(con, now)) {
+      LogDiagnostic(L_DEBUG, "Closing client %d: it did not close its end after the answer.", fd);
+      CloseClient(con);
+      continue;
     }
     // A client with a CGI program running is never closed for inactivity.
     if (con->cgi_pid == 0 && now - con->http.activity > Timeout) {

@@ -230,3 +230,40 @@ int httpWait(http_t* http, int msec) {
 }
 
 int httpCheck(http_t* http) { return httpWait(http, 0); }
+
+int httpWriteSome(http_t* http, const char* buffer, int length) {
+  if (!http || http->fd < 0) {
+    if (http) http->error = EBADF;
+    return -1;
+  }
+  if (length <= 0) return 0;
+  http->error = 0;
+  if (http->tls) {
+    // The caller retries with the same bytes at a new address (its buffer
+    // moves as it grows) and takes a partial write as progress.
+    SSL_set_mode(http->tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    ERR_clear_error();
+    errno = 0;
+    int n = SSL_write(http->tls, buffer, length);
+    if (n > 0) {
+      http->activity = time(nullptr);
+      return n;
+    }
+    bool closed = false;
+    short want = tls_wants(http, n, &closed);
+    if (closed) http->error = EPIPE;
+    if (want) return 0;
+    return -1;
+  }
+  for (;;) {
+    ssize_t n = ::send(http->fd, buffer, size_t(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      if (n > 0) http->activity = time(nullptr);
+      return int(n);
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    http->error = errno;
+    return -1;
+  }
+}

@@ -3,14 +3,28 @@
 
 #include "scheduler/http/client.h"
 
-// The end of a ReadClient call: the client stays open (1) while keep-alive
-// is on or a request is in progress, else it is closed (0).
+// The end of a ReadClient call: when keep-alive is off and no request is in
+// progress, the connection closes once its output is sent (see client.h).
+// Returns 1.
 int end_of_call(client_t* con);
 
 // A protocol error, or an error while a body may still be arriving: the
-// answer, then no more reading (ShutdownClient), so that the client gets the
-// answer instead of a reset connection. Returns 1.
+// answer, then no more requests (ShutdownClient); the connection drains and
+// closes once the answer is out. Returns 1.
 int refuse(client_t* con, http_status_t code);
+
+// The output of a closing connection is sent: shuts TLS and the sending side
+// down and reads and drops input until the client closes or the drain time
+// passes.
+void begin_drain(client_t* con);
+
+// ReadClient while draining: drops what arrived; closes the client at its
+// end of input. Same result as ReadClient.
+int drain_input(client_t* con);
+
+// Sends close_notify (once the handshake is complete) and frees the TLS
+// session, logging the outcome as CloseClient does.
+void shutdown_tls(client_t* con);
 
 // One step of a pending TLS handshake: 1 while it goes on or once it
 // completed (con->handshake is then null), 0 when it failed.
@@ -30,11 +44,11 @@ int answer_request(client_t* con);
 // ProcessIPPRequest or installs an uploaded file. Same result as ReadClient.
 int receive_body(client_t* con);
 
-// The last steps of a response: access-log line, the end of a chunked body,
-// state waiting, the file and request file closed and removed, the IPP
-// messages and CGI command dropped, input watched again. Closes the client
-// when keep-alive is off. Same result as WriteClient.
-int finish_response(client_t* con);
+// The last steps of a response once its last bytes are queued: access-log
+// line, the end of a chunked body, state waiting, the file and request file
+// closed and removed, the IPP messages and CGI command dropped. WriteClient
+// then sends what is queued and waits for the next request or closes.
+void finish_response(client_t* con);
 
 // The CGI program for a resource under /admin (not /admin/conf/), /printers,
 // /classes or /jobs: sets command and options and returns true; false for

@@ -21,52 +21,7 @@ namespace {
 
 constexpr int kMaxRequestLine = 32767;
 
-struct method_t {
-  const char* name;
-  http_state_t state;
-};
-// Compared case-sensitively, as methods are.
-constexpr method_t kMethods[] = {
-    {"GET", HTTP_GET},         {"PUT", HTTP_PUT},         {"POST", HTTP_POST}, {"DELETE", HTTP_DELETE},
-    {"TRACE", HTTP_TRACE},     {"OPTIONS", HTTP_OPTIONS}, {"HEAD", HTTP_HEAD},
-};
-
 constexpr std::string_view kConfPrefix = "/admin/conf/";
-
-// At most three blank-separated words of the request line, each cut at its
-// limit (method and version 63 characters, resource 1023). Returns the count.
-int split_request_line(std::string_view line, std::string words[3]) {
-  const size_t limits[3] = {kMaxMethod, kMaxResource, kMaxMethod};
-  int count = 0;
-  size_t i = 0;
-  while (count < 3) {
-    while (i < line.size() && vorn::isspace(line[i])) i++;
-    if (i >= line.size()) break;
-    size_t start = i;
-    while (i < line.size() && !vorn::isspace(line[i])) i++;
-    words[count] = vorn::cut(line.substr(start, i - start), limits[count]);
-    count++;
-  }
-  return count;
-}
-
-// "HTTP/major.minor" with one to three digits each; false otherwise.
-bool parse_version(std::string_view text, int* major, int* minor) {
-  if (!text.starts_with("HTTP/")) return false;
-  text.remove_prefix(5);
-  auto number = [&text](int* out) {
-    size_t n = 0;
-    int value = 0;
-    while (n < text.size() && n < 4 && vorn::isdigit(text[n])) value = value * 10 + (text[n++] - '0');
-    if (n == 0 || n > 3) return false;
-    text.remove_prefix(n);
-    *out = value;
-    return true;
-  };
-  if (!number(major) || text.empty() || text[0] != '.') return false;
-  text.remove_prefix(1);
-  return number(minor) && text.empty();
-}
 
 bool has_token(std::string_view list, std::string_view token) {
   while (!list.empty()) {
@@ -99,7 +54,6 @@ void start_request(client_t* con) {
   con->resource.clear();
   con->file.reset();
   con->file_remaining = 0;
-  con->header.clear();
   con->spooled = 0;
   con->cgi_pid = 0;
   con->command.clear();
@@ -167,10 +121,7 @@ int head_only(client_t* con, http_status_t code, const char* type, const std::st
   std::string text = FormatHeader(con, code, type) + extra + "\r\n";
   WriteAccessLine(con, code);
   con->http.state = HTTP_WAITING;
-  if (httpPrintf(&con->http, "%s", text.c_str()) < 0) {
-    CloseClient(con);
-    return 0;
-  }
+  QueueOutput(con, text);
   return end_of_call(con);
 }
 
@@ -235,20 +186,18 @@ int start_put(client_t* con) {
   return receive_body(con);
 }
 
-// Sends "101 Switching Protocols" and starts the handshake; the request is
-// answered once it completes.
+// Answers "101 Switching Protocols"; the handshake follows and the request
+// is answered once it completes.
 int start_upgrade(client_t* con) {
   std::string text = FormatHeader(con, HTTP_SWITCHING_PROTOCOLS, nullptr) +
                      "Connection: Upgrade\r\nUpgrade: TLS/1.0,HTTP/1.1\r\nContent-Length: 0\r\n\r\n";
-  if (httpPrintf(&con->http, "%s", text.c_str()) < 0 || !EncryptClient(con)) {
-    CloseClient(con);
-    return 0;
-  }
-  if (con->handshake) {
-    con->upgrading = true;
-    return 1;
-  }
-  return answer_request(con);
+  // The handshake starts once the 101 is out (WriteClient); nothing is
+  // read meanwhile.
+  QueueOutput(con, text);
+  con->upgrading = true;
+  con->tls_after_output = true;
+  InputSet.clear(con->http.fd);
+  return 1;
 }
 
 // Without a certificate there is nothing to upgrade to: the request is
@@ -318,22 +267,17 @@ int read_request_line(client_t* con) {
   if (!line[0]) return end_of_call(con);  // blank lines between requests
 
   start_request(con);
-  std::string words[3];
-  int count = split_request_line(line, words);
-  int major = 0, minor = 0;
-  if (count == 1 || (count == 3 && !parse_version(words[2], &major, &minor)) || count == 0) {
+  http_request_line_t request;
+  http_status_t parsed = httpParseRequestLine(line, &request);
+  if (parsed == HTTP_BAD_REQUEST) {
     LogDiagnostic(L_ERROR, "Bad request line \"%s\"!", line);
     return refuse(con, HTTP_BAD_REQUEST);
   }
-  if (count == 2) {
-    http.version = HTTP_0_9;
-  } else {
-    if (major > 1) return refuse(con, HTTP_NOT_SUPPORTED);
-    http.version = http_version_t(major * 100 + minor);
-    if (http.version == HTTP_1_1 && KeepAlive) http.keep_alive = HTTP_KEEPALIVE_ON;
-  }
+  if (parsed == HTTP_NOT_SUPPORTED) return refuse(con, HTTP_NOT_SUPPORTED);
+  http.version = request.version;
+  if (http.version == HTTP_1_1 && KeepAlive) http.keep_alive = HTTP_KEEPALIVE_ON;
 
-  std::string& resource = words[1];
+  std::string resource = request.resource;
   if (resource[0] != '/' && resource != "*") {
     char scheme[HTTP_MAX_SCHEME], user[HTTP_MAX_USER], host[HTTP_MAX_HOST], path[HTTP_MAX_URI];
     int port = 0;
@@ -346,17 +290,14 @@ int read_request_line(client_t* con) {
   }
   con->resource = vorn::cut(resource, kMaxResource);
 
-  const method_t* method = nullptr;
-  for (const method_t& m : kMethods)
-    if (words[0] == m.name) method = &m;
-  if (!method) {
-    LogDiagnostic(L_ERROR, "Bad operation \"%s\"!", words[0].c_str());
+  if (request.state == HTTP_WAITING) {
+    LogDiagnostic(L_ERROR, "Bad operation \"%s\"!", request.method);
     return refuse(con, HTTP_BAD_REQUEST);
   }
-  http.state = method->state;
-  con->request_method = method->state;
+  http.state = request.state;
+  con->request_method = request.state;
   http.status = HTTP_OK;  // what httpUpdate returns at the end of the headers
-  LogDiagnostic(L_DEBUG, "ReadClient() %d %s %s HTTP/%d.%d", fd, method->name, con->resource.c_str(),
+  LogDiagnostic(L_DEBUG, "ReadClient() %d %s %s HTTP/%d.%d", fd, request.method, con->resource.c_str(),
                 http.version / 100, http.version % 100);
 
   if (http.version == HTTP_0_9) {
@@ -373,8 +314,10 @@ int read_request_line(client_t* con) {
 
 int end_of_call(client_t* con) {
   if (con->http.keep_alive == HTTP_KEEPALIVE_ON || con->http.state != HTTP_WAITING) return 1;
-  CloseClient(con);
-  return 0;
+  con->closing = true;
+  InputSet.clear(con->http.fd);
+  OutputSet.set(con->http.fd);  // WriteClient sends what is left, then drains
+  return 1;
 }
 
 int refuse(client_t* con, http_status_t code) {
@@ -392,10 +335,7 @@ int answer_request(client_t* con) {
                        "Allow: GET, HEAD, OPTIONS, POST, PUT\r\nContent-Length: 0\r\n\r\n";
     WriteAccessLine(con, HTTP_OK);
     http.state = HTTP_WAITING;
-    if (httpPrintf(&http, "%s", text.c_str()) < 0) {
-      CloseClient(con);
-      return 0;
-    }
+    QueueOutput(con, text);
     return end_of_call(con);
   }
 
@@ -436,11 +376,19 @@ int ReadClient(client_t* con) {
   con->input_stalled = false;
   if (con->handshake) return step_handshake(con);
 
+  if (con->drain_until) return drain_input(con);
+
   http_t& http = con->http;
   LogDiagnostic(L_DEBUG2, "ReadClient() %d, used=%d", http.fd, http.used);
   if (http.error != 0 && http.error != EAGAIN) {  // a failure left from the last call
     CloseClient(con);
     return 0;
+  }
+  if (con->closing || !con->output.empty() || con->tls_after_output) {
+    // The next request waits until the answers before it are out; a client
+    // that does not read them cannot make us buffer more.
+    InputSet.clear(http.fd);
+    return 1;
   }
 
   switch (http.state) {

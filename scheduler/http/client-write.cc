@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,10 +34,99 @@ std::string format(const char* fmt, ...) {
   return text;
 }
 
-// Header text goes out in one write, so a response is not split into a
-// packet per line.
-int send_text(client_t* con, const std::string& text) {
-  return httpPrintf(&con->http, "%s", text.c_str()) < 0 ? 0 : 1;
+// Reply bytes handed to the socket by one call at most: a fast client
+// cannot keep the loop from the others.
+constexpr size_t kMaxSendPerCall = 65536;
+
+// The IPP codec's sink: the response is encoded into the output buffer
+// while it holds less than a block, so a large response is encoded as it is
+// sent rather than all at once.
+ssize_t queue_ipp_bytes(void* ctx, uint8_t* buf, size_t len) {
+  auto* con = static_cast<client_t*>(ctx);
+  if (con->output.size() >= kFileBlock) return 0;
+  size_t n = std::min(len, kFileBlock);
+  con->output.append(reinterpret_cast<const char*>(buf), n);
+  return ssize_t(n);
+}
+
+// Sends what the socket takes now. False when the connection failed.
+bool flush_output(client_t* con) {
+  size_t sent = 0;
+  while (sent < con->output.size() && sent < kMaxSendPerCall) {
+    size_t piece = std::min(con->output.size() - sent, kMaxSendPerCall - sent);
+    int n = httpWriteSome(&con->http, con->output.data() + sent, int(piece));
+    if (n < 0) {
+      LogDiagnostic(L_DEBUG, "WriteClient: %d write failed - %s", con->http.fd, std::strerror(con->http.error));
+      return false;
+    }
+    if (n == 0) break;
+    sent += size_t(n);
+  }
+  con->output.erase(0, sent);
+  return true;
+}
+
+// The next piece of the response being sent, appended to the output: a
+// block of the file or of the encoded IPP response. 1 while more follows,
+// 0 when the response is complete, -1 when it cannot be completed.
+int produce_response(client_t* con) {
+  int fd = con->http.fd;
+  if (con->ipp_response) {
+    ipp_state_t state = ippWriteIO(con, queue_ipp_bytes, 0, nullptr, con->ipp_response.get());
+    if (state == IPP_ERROR) return -1;
+    if (state != IPP_DATA) return 1;
+    con->byte_count += int64_t(ippLength(con->ipp_response.get()));
+    return 0;
+  }
+  if (!con->file) return 0;
+  // CGI output (no length, header lines first) arrives with the CGI
+  // runner; files are sent up to the Content-Length announced.
+  size_t want = size_t(std::min<int64_t>(int64_t(kFileBlock), con->file_remaining));
+  if (want == 0) return 0;
+  std::string& out = con->output;
+  size_t start = out.size();
+  out.resize(start + want);
+  ssize_t n = vorn::read_retry(con->file.get(), out.data() + start, want);
+  out.resize(start + size_t(n > 0 ? n : 0));
+  if (n <= 0) {
+    // Unreadable, or shorter than announced: the client would wait for
+    // bytes that never come.
+    LogDiagnostic(L_ERROR, "WriteClient: %d file ended %lld bytes early - %s", fd,
+                  static_cast<long long>(con->file_remaining), n < 0 ? std::strerror(errno) : "truncated");
+    return -1;
+  }
+  if (n >= 1024) LogDiagnostic(L_DEBUG2, "WriteClient() %d %d bytes", fd, int(n));
+  con->byte_count += n;
+  con->file_remaining -= n;
+  return con->file_remaining > 0 ? 1 : 0;
+}
+
+// The output is sent and no response is in progress: the TLS handshake of
+// an upgrade starts, a closing connection drains, a kept-alive one waits for
+// its next request. Same result as WriteClient.
+int output_sent(client_t* con) {
+  http_t& http = con->http;
+  int fd = http.fd;
+  OutputSet.clear(fd);
+  if (con->tls_after_output) {
+    con->tls_after_output = false;
+    InputSet.set(fd);
+    if (!EncryptClient(con)) {
+      CloseClient(con);
+      return 0;
+    }
+    if (con->handshake) return 1;
+    con->upgrading = false;
+    return answer_request(con);
+  }
+  if (http.state != HTTP_WAITING) return 1;  // a request body is still arriving
+  if (con->closing || http.keep_alive == HTTP_KEEPALIVE_OFF) {
+    begin_drain(con);
+    return 1;
+  }
+  // The next request may already be waiting.
+  InputSet.set(fd);
+  return 1;
 }
 
 }  // namespace
@@ -67,8 +157,14 @@ std::string FormatHeader(const client_t* con, http_status_t code, const char* ty
   return out;
 }
 
+void QueueOutput(client_t* con, std::string_view bytes) {
+  con->output.append(bytes);
+  OutputSet.set(con->http.fd);
+}
+
 int SendHeader(client_t* con, http_status_t code, const char* type) {
-  return send_text(con, FormatHeader(con, code, type));
+  QueueOutput(con, FormatHeader(con, code, type));
+  return 1;
 }
 
 int SendError(client_t* con, http_status_t code) {
@@ -99,7 +195,8 @@ int SendError(client_t* con, http_status_t code) {
     out += "\r\n";
   }
   http.state = HTTP_WAITING;
-  return send_text(con, out);
+  QueueOutput(con, out);
+  return 1;
 }
 
 int SendFile(client_t* con, http_status_t code, const char* filename, const char* type,
@@ -112,36 +209,59 @@ int SendFile(client_t* con, http_status_t code, const char* filename, const char
   con->file_remaining = filestats.st_size;
   con->http.data_encoding = HTTP_ENCODE_LENGTH;
   con->http.data_remaining = 0;  // counted in file_remaining
-  con->header = FormatHeader(con, code, type);
-  con->header += "Last-Modified: ";
-  con->header += httpGetDateString(filestats.st_mtime);
-  con->header += format("\r\nContent-Length: %lld\r\n\r\n", static_cast<long long>(filestats.st_size));
+  std::string header = FormatHeader(con, code, type);
+  header += "Last-Modified: ";
+  header += httpGetDateString(filestats.st_mtime);
+  header += format("\r\nContent-Length: %lld\r\n\r\n", static_cast<long long>(filestats.st_size));
   LogDiagnostic(L_DEBUG2, "SendFile: Adding fd %d to OutputSet...", fd);
-  OutputSet.set(fd);
+  QueueOutput(con, header);
   return 1;
 }
 
 void ShutdownClient(client_t* con) {
   int fd = con->http.fd;
-  ::shutdown(fd, SHUT_RD);
   con->http.used = 0;
-  // The main loop closes it when this much older than Timeout.
-  con->http.activity = ::time(nullptr) - Timeout + 30;
+  con->http.keep_alive = HTTP_KEEPALIVE_OFF;
+  con->closing = true;
   LogDiagnostic(L_DEBUG2, "ShutdownClient: Removing fd %d from InputSet...", fd);
   InputSet.clear(fd);
+  // Even with nothing left to send, WriteClient starts the drain.
+  OutputSet.set(fd);
 }
 
-int finish_response(client_t* con) {
+void begin_drain(client_t* con) {
+  http_t& http = con->http;
+  int fd = http.fd;
+  // close_notify first: a TLS client then knows the answer was complete.
+  shutdown_tls(con);
+  ::shutdown(fd, SHUT_WR);
+  http.used = 0;
+  con->closing = true;
+  con->drain_until = ::time(nullptr) + std::min(kDrainSeconds, Timeout > 0 ? Timeout : kDrainSeconds);
+  LogDiagnostic(L_DEBUG2, "WriteClient: %d answer sent, waiting for the client to close", fd);
+  OutputSet.clear(fd);
+  InputSet.set(fd);
+}
+
+int drain_input(client_t* con) {
+  static char discard[HTTP_MAX_BUFFER];  // one thread; too large for the stack of every call
+  ssize_t n = ::recv(con->http.fd, discard, sizeof(discard), MSG_DONTWAIT);
+  if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) return 1;
+  // The client closed its end (or reset): nothing more to wait for.
+  CloseClient(con);
+  return 0;
+}
+
+bool ClientDrainExpired(const client_t* con, time_t now) {
+  return con->drain_until != 0 && now >= con->drain_until;
+}
+
+void finish_response(client_t* con) {
   http_t& http = con->http;
   int fd = http.fd;
   WriteAccessLine(con, HTTP_OK);
-  if (http.data_encoding == HTTP_ENCODE_CHUNKED && httpWrite(&http, "", 0) < 0) {
-    CloseClient(con);
-    return 0;
-  }
+  if (http.data_encoding == HTTP_ENCODE_CHUNKED) con->output += "0\r\n\r\n";
   http.state = HTTP_WAITING;
-  LogDiagnostic(L_DEBUG2, "WriteClient: Removing fd %d from OutputSet...", fd);
-  OutputSet.clear(fd);
   if (con->file) {
     int file = con->file.get();
     LogDiagnostic(L_DEBUG2, "WriteClient: Removing fd %d from InputSet...", file);
@@ -158,14 +278,6 @@ int finish_response(client_t* con) {
   con->ipp_response.reset();
   con->command.clear();
   con->options.clear();
-  if (http.keep_alive == HTTP_KEEPALIVE_OFF) {
-    CloseClient(con);
-    return 0;
-  }
-  // The next request may already be waiting.
-  InputSet.set(fd);
-  http.activity = ::time(nullptr);
-  return 1;
 }
 
 int WriteClient(client_t* con) {
@@ -173,59 +285,28 @@ int WriteClient(client_t* con) {
 
   http_t& http = con->http;
   int fd = http.fd;
-  if (http.state != HTTP_GET_SEND && http.state != HTTP_POST_SEND) {
-    OutputSet.clear(fd);  // nothing to send: do not wake the loop for it
+  if (con->drain_until) {  // nothing more to send
+    OutputSet.clear(fd);
     return 1;
   }
-
-  int bytes = 0;
-  bool done = false;
-  if (con->ipp_response) {
-    ipp_state_t state = ippWrite(&http, con->ipp_response.get());
-    if (state == IPP_ERROR) {  // the response cannot be completed
+  // The answer of an upgraded request waits for the handshake.
+  bool sending = (http.state == HTTP_GET_SEND || http.state == HTTP_POST_SEND) && !con->tls_after_output;
+  if (sending && con->output.size() < kFileBlock) {
+    int more = produce_response(con);
+    if (more < 0) {  // the response cannot be completed
       CloseClient(con);
       return 0;
     }
-    if (state == IPP_DATA) {
-      con->byte_count += int64_t(ippLength(con->ipp_response.get()));
-      done = true;
-    }
-  } else if (con->file) {
-    // CGI output (no length, header lines first) arrives with the CGI
-    // runner; files are sent up to the Content-Length announced.
-    // The header of SendFile goes out with the first block.
-    std::string& out = con->header;
-    size_t start = out.size();
-    size_t want = size_t(std::min<int64_t>(int64_t(kFileBlock), con->file_remaining));
-    out.resize(start + want);
-    ssize_t n = want ? vorn::read_retry(con->file.get(), out.data() + start, want) : 0;
-    out.resize(start + size_t(n > 0 ? n : 0));
-    if (n < 0 || (n == 0 && con->file_remaining > 0)) {
-      // Unreadable, or shorter than announced: the client would wait for
-      // bytes that never come.
-      LogDiagnostic(L_ERROR, "WriteClient: %d file ended %lld bytes early - %s", fd,
-                    static_cast<long long>(con->file_remaining), n < 0 ? std::strerror(errno) : "truncated");
-      CloseClient(con);
-      return 0;
-    }
-    if (!out.empty()) {
-      int sent = httpWrite(&http, out.data(), int(out.size()));
-      out.clear();
-      if (sent < 0) {
-        CloseClient(con);
-        return 0;
-      }
-      bytes = int(n);
-      con->byte_count += n;
-      con->file_remaining -= n;
-    }
-    done = con->file_remaining == 0;
-  } else {
-    done = true;
+    if (!more) finish_response(con);
   }
-
-  if (bytes >= 1024) LogDiagnostic(L_DEBUG2, "WriteClient() %d %d bytes", fd, bytes);
-  if (done) return finish_response(con);
-  http.activity = ::time(nullptr);
-  return 1;
+  if (!con->output.empty()) {
+    if (!flush_output(con)) {
+      CloseClient(con);
+      return 0;
+    }
+    if (!con->output.empty()) return 1;
+  }
+  if (sending && (http.state == HTTP_GET_SEND || http.state == HTTP_POST_SEND)) return 1;
+  if (http.state == HTTP_WAITING) LogDiagnostic(L_DEBUG2, "WriteClient: Removing fd %d from OutputSet...", fd);
+  return output_sent(con);
 }

@@ -98,6 +98,8 @@ bool set_host_name(client_t* con) {
   return true;
 }
 
+}  // namespace
+
 void shutdown_tls(client_t* con) {
   con->handshake.reset();  // never completed: nothing to shut down
   if (!con->http.tls) return;
@@ -114,8 +116,6 @@ void shutdown_tls(client_t* con) {
     LogTLSErrors(L_ERROR, "CloseClient");
   }
 }
-
-}  // namespace
 
 int continue_handshake(client_t* con) {
   ERR_clear_error();
@@ -279,7 +279,12 @@ int EncryptClient(client_t* con) {
 }
 
 bool ClientHasBufferedInput(const client_t* con) {
-  if (con->input_stalled || con->handshake) return false;
+  if (con->input_stalled || con->handshake || con->closing || !con->output.empty()) return false;
   if (con->http.state == HTTP_GET_SEND || con->http.state == HTTP_POST_SEND) return false;
   return con->http.used > 0 || (con->http.tls && SSL_pending(con->http.tls) > 0);
+}
+
+bool ClientIsIdle(const client_t* con) {
+  return con->http.state == HTTP_WAITING && con->output.empty() && !con->closing && !con->handshake &&
+         !con->tls_after_output;
 }

@@ -7,15 +7,23 @@
 // client-write.cc (responses), client-file.cc (files, request fields, CGI
 // programs), client-conf.cc (configuration upload).
 //
-// Every call works on one client record; none blocks on a silent peer except
-// the writes of libvorn, which wait at most the connection's timeout for the
-// socket to drain.
+// Every call works on one client record and none blocks: replies are queued
+// in the client's output buffer and sent as the socket drains (OutputSet), so
+// a client that stops reading holds up only its own connection.
+//
+// A connection whose answer says it closes (keep-alive off) ends in two
+// steps: once the output is sent, the sending side is shut (the client sees
+// the end of the answer) and what the client still sends is read and
+// dropped until it closes or kDrainSeconds pass; then the socket is closed.
+// Closing at once could reset the connection before the client has read the
+// answer.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
@@ -60,7 +68,9 @@ struct client_t {
   std::string options;
   vorn::unique_fd file;      // request file being written, file being sent or CGI pipe
   int64_t file_remaining = 0;  // bytes of `file` still to send (Content-Length)
-  std::string header;          // response header waiting to go out with the first data
+  // Reply bytes the socket has not taken yet (QueueOutput). While any are
+  // left no further request is read from the client.
+  std::string output;
   int64_t spooled = 0;         // bytes of the body written to the request file
   pid_t cgi_pid = 0;         // running CGI program, 0 when none
   bool cgi_headers_done = false;
@@ -76,6 +86,14 @@ struct client_t {
   // The handshake is an upgrade asked for by the current request, which is
   // answered once the connection is encrypted.
   bool upgrading = false;
+  // The handshake of an upgrade starts once the 101 answer is sent.
+  bool tls_after_output = false;
+
+  // No more requests: the connection closes once the output is sent.
+  bool closing = false;
+  // Draining since the output was sent: the time by which the client must
+  // have closed its end; 0 while not draining.
+  time_t drain_until = 0;
 
   // The last read found only part of a line or message buffered and nothing
   // more on the socket: buffered bytes need not be served again before the
@@ -119,33 +137,51 @@ int EncryptClient(client_t* con);
 
 // True when the client has input that select() will not report and that
 // ReadClient can act on now: bytes in the connection's buffer or decrypted
-// bytes in the TLS session, unless the last read found them incomplete or a
-// response is being sent (input waits until it is out).
+// bytes in the TLS session, unless the last read found them incomplete, a
+// response is being sent or queued (input waits until it is out) or the
+// connection is closing.
 bool ClientHasBufferedInput(const client_t* con);
 
+// True when the client is between requests with nothing left to send and
+// is not closing: closing it loses nothing.
+bool ClientIsIdle(const client_t* con);
+
+// Seconds a closing connection waits for the client to close its end
+// (never longer than Timeout).
+constexpr int kDrainSeconds = 3;
+
+// True when the client is draining and its drain time has passed at `now`:
+// the main loop closes it.
+bool ClientDrainExpired(const client_t* con, time_t now);
+
 // ---- Responses (client-write.cc) ----
+
+// Appends reply bytes to the client's output and watches the socket for
+// writing; WriteClient sends them. Never writes to the socket itself.
+void QueueOutput(client_t* con, std::string_view bytes);
 
 // The status line and common header lines of SendHeader, without the blank
 // line, for callers that add lines and send the header in one write.
 std::string FormatHeader(const client_t* con, http_status_t code, const char* type);
 
-// Writes FormatHeader's text. 1, or 0 when writing fails.
+// Queues FormatHeader's text. 1 (queuing cannot fail; a write failure
+// closes the client in WriteClient).
 int SendHeader(client_t* con, http_status_t code, const char* type);
 
-// A complete status or error response (an HTML body for codes of 400 and
-// above, which also turn keep-alive off); logs the request; state waiting.
-// 1, or 0 when writing fails.
+// Queues a complete status or error response (an HTML body for codes of 400
+// and above, which also turn keep-alive off); logs the request; state
+// waiting. 1, as SendHeader.
 int SendError(client_t* con, http_status_t code);
 
-// Opens `filename` and prepares the header with Content-Length; WriteClient
-// sends it together with the first block of the file, so that a small file
-// goes out in one write. 1, or 0 when the file cannot be opened (a header
-// that cannot be written closes the client in WriteClient).
+// Opens `filename` and queues the header with Content-Length; WriteClient
+// sends the file behind it, so that a small file goes out in one write. 1,
+// or 0 when the file cannot be opened.
 int SendFile(client_t* con, http_status_t code, const char* filename, const char* type,
              const struct stat& filestats);
 
-// Stops reading from a client after a protocol error: the main loop closes
-// it about 30 seconds later unless it goes first.
+// Stops taking requests from a client after a protocol error: buffered
+// input is dropped, the answer already queued goes out, then the connection
+// drains and closes (see the top of this file).
 void ShutdownClient(client_t* con);
 
 // ---- Request helpers (client-file.cc) ----

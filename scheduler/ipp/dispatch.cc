@@ -210,11 +210,10 @@ bool ProcessIPPRequest(client_t* con) {
 
   std::string header = FormatHeader(con, HTTP_OK, "application/ipp");
   header += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
-  if (httpPrintf(&con->http, "%s", header.c_str()) < 0) return false;
   con->http.data_encoding = HTTP_ENCODE_LENGTH;
   con->http.data_remaining = int64_t(length);
   LogDiagnostic(L_DEBUG2, "ProcessIPPRequest: Adding fd %d to OutputSet...", fd);
-  OutputSet.set(fd);
+  QueueOutput(con, header);
   return true;
 }
 

@@ -27,6 +27,7 @@
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <string_view>
 #include <sys/socket.h>
 
 struct ssl_st;      // OpenSSL's SSL
@@ -42,6 +43,7 @@ constexpr int HTTP_MAX_USER = 256;       // URI user information
 constexpr int HTTP_MAX_COOKIE = 1024;    // cookie kept by a client
 constexpr int HTTP_MAX_AUTH = 1024;      // Authorization value a client sends
 constexpr int HTTP_MAX_HEADER_LINES = 1000;  // header or trailer lines per message
+constexpr int HTTP_MAX_METHOD = 64;      // method word of a request line
 
 enum http_state_t : int {
   HTTP_WAITING = 0,   // between requests
@@ -348,6 +350,13 @@ int httpWrite(http_t* http, const char* buffer, int length);
 // Returns the bytes written, or -1.
 int httpPrintf(http_t* http, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Writes as many raw bytes of `buffer` as the socket (or TLS session) takes
+// right now, never waiting: for a caller with its own output buffer and
+// event loop. Returns the count written, 0 when the socket is full (call
+// again with the same bytes, possibly followed by more, once it is
+// writable), or -1 with `error` set (EPIPE once the peer has gone).
+int httpWriteSome(http_t* http, const char* buffer, int length);
+
 // Reads and drops the rest of the current body (what is available now on a
 // non-blocking connection).
 void httpFlush(http_t* http);
@@ -356,6 +365,32 @@ void httpFlush(http_t* http);
 // limit), else 0. httpCheck(http) is httpWait(http, 0).
 int httpWait(http_t* http, int msec);
 int httpCheck(http_t* http);
+
+// --- Request lines (server side) ---------------------------------------------
+
+// A request line "METHOD resource [HTTP/major.minor]" taken apart. The words
+// are cut at their buffers (method 63 characters, resource 1023).
+struct http_request_line_t {
+  char method[HTTP_MAX_METHOD] = "";
+  char resource[HTTP_MAX_URI] = "";
+  http_state_t state = HTTP_WAITING;  // the method's state; WAITING when unknown
+  http_version_t version = HTTP_1_0;  // major * 100 + minor; 0.9 for two words
+};
+
+// Parses a request line (without its line end). Words are separated by
+// blanks; words after the third are ignored. Methods are the seven of
+// HTTP/1.1 this library knows (GET, HEAD, POST, PUT, DELETE, TRACE,
+// OPTIONS), compared case-sensitively; any other leaves `state` WAITING for
+// the caller to refuse. The version is "HTTP/" and one to three digits, ".",
+// one to three digits.
+// Returns HTTP_OK; HTTP_BAD_REQUEST for a line of fewer than two words or a
+// third word that is no version; HTTP_NOT_SUPPORTED for a major version
+// above 1 (the other fields are filled in every case, as far as they go).
+http_status_t httpParseRequestLine(std::string_view line, http_request_line_t* out);
+
+// The state a request method enters (HTTP_GET for "GET", ...), or
+// HTTP_WAITING for a method this library does not know.
+http_state_t httpMethodState(std::string_view method);
 
 // --- Header fields ------------------------------------------------------------
 

@@ -217,11 +217,11 @@ class LibServer {
   bool serve_one(http_t* http, int conn, bool close_after) {
     char line[HTTP_MAX_BUFFER];
     if (!httpGets(line, sizeof(line), http)) return false;
-    std::string request = line;
-    std::string method = request.substr(0, request.find(' '));
-    std::string resource = request.substr(method.size() + 1, request.rfind(' ') - method.size() - 1);
+    http_request_line_t parsed;
+    httpParseRequestLine(line, &parsed);
+    std::string method = parsed.method, resource = parsed.resource;
     httpClearFields(http);
-    http->state = method == "POST" ? HTTP_POST : method == "PUT" ? HTTP_PUT : HTTP_GET;
+    http->state = parsed.state == HTTP_POST || parsed.state == HTTP_PUT ? parsed.state : HTTP_GET;
     http->status = HTTP_OK;
     http->version = HTTP_1_1;
     if (read_headers(http) != HTTP_OK) return false;

@@ -8,6 +8,7 @@
 #include "tests/fixtures/http/loopback.h"
 
 #include <cerrno>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <poll.h>
@@ -339,6 +340,37 @@ TEST(HttpServer, ResponsesWithPrintfAndChunkedWrite) {
   EXPECT_EQ(http->state, HTTP_WAITING);
   EXPECT_EQ(loopback::read_until(p.client.get(), "0\r\n\r\n"),
             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n11\r\n0123456789abcdef!\r\n0\r\n\r\n");
+}
+
+// httpWriteSome takes what the socket takes and never waits: against a
+// client that does not read it stops at 0 at once, continues where it
+// stopped when the client reads, and reports the client's going.
+TEST(HttpServer, WriteSomeNeverWaits) {
+  Pair p;
+  ASSERT_TRUE(p.server);
+  http_t* http = p.server.get();
+  http->timeout = 60000;  // a blocking write would wait this long
+  const std::string block(65536, 'x');
+  size_t written = 0;
+  auto start = std::chrono::steady_clock::now();
+  int n = 0;
+  for (int i = 0; i < 10000 && (n = httpWriteSome(http, block.data(), int(block.size()))) > 0; i++)
+    written += size_t(n);
+  EXPECT_EQ(n, 0) << "the socket never filled";
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+  // The client reads what was written; the rest goes out after it.
+  EXPECT_EQ(loopback::read_n(p.client.get(), written).size(), written);
+  EXPECT_GT(httpWriteSome(http, block.data(), int(block.size())), 0);
+
+  // Once the client is gone, writes fail instead of waiting.
+  p.client.reset();
+  int result = 0;
+  for (int i = 0; i < 1000 && (result = httpWriteSome(http, block.data(), int(block.size()))) >= 0; i++)
+    ::poll(nullptr, 0, 5);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(http->error == EPIPE || http->error == ECONNRESET) << http->error;
 }
 
 }  // namespace

@@ -59,14 +59,14 @@ std::string serve_request(http_t* http, const std::string& answer) {
     else if (!got) return "";
   }
   if (!got) return "";
-  std::string request = line;
-  std::string method = request.substr(0, request.find(' '));
+  http_request_line_t parsed;
+  httpParseRequestLine(line, &parsed);
   httpClearFields(http);
-  http->state = method == "GET" ? HTTP_GET : method == "OPTIONS" ? HTTP_OPTIONS : HTTP_POST;
+  http->state = parsed.state == HTTP_GET || parsed.state == HTTP_OPTIONS ? parsed.state : HTTP_POST;
   http->status = HTTP_OK;
   if (read_headers(http) != HTTP_OK) return "";
   httpPrintf(http, "HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s", int(answer.size()), answer.c_str());
-  return request.substr(0, request.rfind(' '));
+  return std::string(parsed.method) + " " + parsed.resource;
 }
 
 class TlsTest : public ::testing::Test {
