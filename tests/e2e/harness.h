@@ -28,6 +28,13 @@ const char* VorndPath();
 bool WaitUntil(const std::function<bool()>& condition, milliseconds timeout = kWait);
 
 std::string ReadFile(const std::string& path);
+
+// How many times `what` occurs in `text` (a log, say), overlaps counted.
+inline size_t count_of(std::string_view text, std::string_view what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
 bool WriteFile(const std::string& path, std::string_view content, mode_t mode = 0644);
 bool FileExists(const std::string& path);
 

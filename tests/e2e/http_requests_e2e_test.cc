@@ -21,12 +21,6 @@ namespace {
 
 using namespace e2e;
 
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
-  return n;
-}
-
 // Names of the files in a directory other than "tmp" (the spool's TempDir).
 std::vector<std::string> spool_files(const std::string& dir) {
   std::vector<std::string> names;

@@ -15,12 +15,6 @@ using namespace e2e;
 
 const char* kOpenSSL = "/usr/bin/openssl";
 
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
-  return n;
-}
-
 // Waits until the scheduler has accepted and closed at least `probes`
 // connections (those of the harness's start-up check) and every accepted one
 // is closed; returns how many it accepted.

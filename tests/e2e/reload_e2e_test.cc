@@ -14,12 +14,6 @@ namespace {
 
 using namespace e2e;
 
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) n++;
-  return n;
-}
-
 class Reload : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -15,12 +15,6 @@ namespace {
 
 using namespace e2e;
 
-size_t count_of(const std::string& text, std::string_view what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
-
 class RequestsToVornd : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -10,38 +10,16 @@
 
 #include "scheduler/browse/browse.h"
 #include "scheduler/log.h"
+#include "tests/fixtures/http/loopback.h"
 #include "tests/fixtures/scheduler/conf_fixture.h"
 
 namespace {
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
-int free_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(a);
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
+int free_port() { return loopback::listen_any_port().port; }
 
-// A connected socket to 127.0.0.1:port, or -1.
-int connect_to(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(uint16_t(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+// A connected socket to 127.0.0.1:port, or -1. The caller closes it.
+int connect_to(int port) { return loopback::connect_raw(port).release(); }
 
 // Whether a connection waits to be accepted on the listening socket `fd`.
 bool has_waiting_connection(int fd) {
