@@ -8,7 +8,6 @@
 #include "vorn/options.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -54,36 +53,24 @@ std::string attribute_name(Input& in) {
   return name;
 }
 
-// What the option parser should read back for `a`.
+// What the option parser should read back for `a`. Numbers take the
+// encoder's own text (they hold nothing to split on); texts are checked
+// byte for byte against the value itself, which is what the quoting must
+// carry through.
 std::string expected_value(const ipp_attribute_t* a) {
   if (a->value_tag == IPP_TAG_BOOLEAN) return a->values[0].boolean ? "true" : "false";
   if (a->value_tag == IPP_TAG_NOVALUE) return a->name;
   std::string out;
-  char buf[64];
   for (size_t i = 0; i < a->values.size(); i++) {
-    const ipp_value_t& v = a->values[i];
     if (i) out += ',';
     switch (a->value_tag) {
       case IPP_TAG_INTEGER:
       case IPP_TAG_ENUM:
-        std::snprintf(buf, sizeof(buf), "%d", v.integer);
-        out += buf;
-        break;
       case IPP_TAG_RANGE:
-        if (v.range.lower == v.range.upper)
-          std::snprintf(buf, sizeof(buf), "%d", v.range.lower);
-        else
-          std::snprintf(buf, sizeof(buf), "%d-%d", v.range.lower, v.range.upper);
-        out += buf;
-        break;
-      case IPP_TAG_RESOLUTION:
-        std::snprintf(buf, sizeof(buf), "%dx%d%s", v.resolution.xres, v.resolution.yres,
-                      v.resolution.units == IPP_RES_PER_INCH ? "dpi" : "dpc");
-        out += buf;
-        break;
+      case IPP_TAG_RESOLUTION: out += JobOptionValue(a, a->values[i]); break;
       default:
         // A NUL cannot cross execve(): the encoder leaves it out.
-        for (char c : v.string.text)
+        for (char c : a->values[i].string.text)
           if (c != '\0') out += c;
         break;
     }

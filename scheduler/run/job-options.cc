@@ -76,39 +76,15 @@ void append_text(std::string& out, const std::string& text) {
   if (quote) out += '\'';
 }
 
-void append_value(std::string& out, const ipp_attribute_t* a, const ipp_value_t& v) {
-  char buf[64];
-  switch (a->value_tag) {
-    case IPP_TAG_INTEGER:
-    case IPP_TAG_ENUM:
-      std::snprintf(buf, sizeof(buf), "%d", v.integer);
-      out += buf;
-      break;
-    case IPP_TAG_RANGE:
-      if (v.range.lower == v.range.upper)
-        std::snprintf(buf, sizeof(buf), "%d", v.range.lower);
-      else
-        std::snprintf(buf, sizeof(buf), "%d-%d", v.range.lower, v.range.upper);
-      out += buf;
-      break;
-    case IPP_TAG_RESOLUTION:
-      std::snprintf(buf, sizeof(buf), "%dx%d%s", v.resolution.xres, v.resolution.yres,
-                    v.resolution.units == IPP_RES_PER_INCH ? "dpi" : "dpc");
-      out += buf;
-      break;
-    case IPP_TAG_NOVALUE:
-      out += a->name;
-      break;
+bool is_text(ipp_tag_t tag) {
+  switch (tag) {
     case IPP_TAG_STRING:
     case IPP_TAG_TEXT:
     case IPP_TAG_NAME:
     case IPP_TAG_KEYWORD:
     case IPP_TAG_CHARSET:
-    case IPP_TAG_LANGUAGE:
-      append_text(out, v.string.text);
-      break;
-    default:
-      break;  // other types carry nothing a filter reads
+    case IPP_TAG_LANGUAGE: return true;
+    default: return false;
   }
 }
 
@@ -122,6 +98,26 @@ bool ValidAttributeName(std::string_view name) {
 }
 
 bool JobOptionWanted(const ipp_attribute_t* a, bool banner, bool remote) { return !excluded(a, banner, remote); }
+
+std::string JobOptionValue(const ipp_attribute_t* a, const ipp_value_t& v) {
+  char buf[64];
+  switch (a->value_tag) {
+    case IPP_TAG_INTEGER:
+    case IPP_TAG_ENUM: std::snprintf(buf, sizeof(buf), "%d", v.integer); return buf;
+    case IPP_TAG_RANGE:
+      if (v.range.lower == v.range.upper)
+        std::snprintf(buf, sizeof(buf), "%d", v.range.lower);
+      else
+        std::snprintf(buf, sizeof(buf), "%d-%d", v.range.lower, v.range.upper);
+      return buf;
+    case IPP_TAG_RESOLUTION:
+      std::snprintf(buf, sizeof(buf), "%dx%d%s", v.resolution.xres, v.resolution.yres,
+                    v.resolution.units == IPP_RES_PER_INCH ? "dpi" : "dpc");
+      return buf;
+    case IPP_TAG_NOVALUE: return a->name;
+    default: return is_text(a->value_tag) ? v.string.text : std::string();  // others carry nothing a filter reads
+  }
+}
 
 std::string JobOptionsString(const ipp_t* attrs, bool banner, bool remote) {
   std::string out;
@@ -145,7 +141,10 @@ std::string JobOptionsString(const ipp_t* attrs, bool banner, bool remote) {
     out += '=';
     for (size_t i = 0; i < a->values.size(); i++) {
       if (i) out += ',';
-      append_value(out, a, a->values[i]);
+      if (is_text(a->value_tag))
+        append_text(out, a->values[i].string.text);
+      else
+        out += JobOptionValue(a, a->values[i]);
     }
     // A no-value attribute has no values to walk but still names itself.
     if (a->value_tag == IPP_TAG_NOVALUE && a->values.empty()) out += a->name;

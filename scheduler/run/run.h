@@ -59,6 +59,10 @@ std::string JobOptionsString(const ipp_t* attrs, bool banner, bool remote);
 // Whether JobOptionsString writes attribute `a`.
 bool JobOptionWanted(const ipp_attribute_t* a, bool banner, bool remote);
 
+// One value of `a` as a filter reads it back, before any quoting: numbers,
+// ranges ("1-5") and resolutions ("300x300dpi") as text, a text as it is.
+std::string JobOptionValue(const ipp_attribute_t* a, const ipp_value_t& v);
+
 // An IPP keyword: lower-case letters, digits, "-", "_" and ".", not empty.
 // The only attribute names a job may carry.
 bool ValidAttributeName(std::string_view name);
