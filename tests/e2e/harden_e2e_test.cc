@@ -18,16 +18,13 @@
 #include <vector>
 
 #include "jobrun_server.h"
+#include "vorn/ipp.h"
 #include "vorn/options.h"
 
 namespace {
 
 using namespace e2e;
 
-constexpr int kPrintJob = 0x0002;
-constexpr int kValidateJob = 0x0004;
-constexpr int kCreateJob = 0x0005;
-constexpr int kSendDocument = 0x0006;
 
 // The backend of these tests: waits while "backend-hold" exists, keeps its
 // options (argv[5]) in options.<job>, copies status.<job> to its standard
@@ -328,7 +325,7 @@ TEST_F(Harden, OptionValuesCannotAddOptions) {
   int id = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
-    Reply r = Send(kPrintJob, {PrinterUri("laser"), "document-format=49:text/x-jobrun",
+    Reply r = Send(IPP_PRINT_JOB, {PrinterUri("laser"), "document-format=49:text/x-jobrun",
                                std::string("job:media=41:") + c.value, doc});
     ASSERT_EQ(r.status, "0x0000") << r.raw;
     ++id;
@@ -350,19 +347,19 @@ TEST_F(Harden, AttributeNamesMustBeKeywords) {
     std::string attribute;
     const char* status;
   } cases[] = {
-      {kPrintJob, "job:media=44:a4", "0x0000"},
-      {kPrintJob, "job:Media=44:a4", "0x0400"},
-      {kPrintJob, "job:media copies=44:a4", "0x0400"},
-      {kPrintJob, "job:copies\r=44:a4", "0x0400"},
-      {kPrintJob, "job:media,copies=44:a4", "0x0400"},
-      {kCreateJob, "job:x\ty=44:a4", "0x0400"},
-      {kValidateJob, "job:MEDIA=44:a4", "0x0400"},
-      {kPrintJob, "job:media-col.x_y=44:a4", "0x0000"},
+      {IPP_PRINT_JOB, "job:media=44:a4", "0x0000"},
+      {IPP_PRINT_JOB, "job:Media=44:a4", "0x0400"},
+      {IPP_PRINT_JOB, "job:media copies=44:a4", "0x0400"},
+      {IPP_PRINT_JOB, "job:copies\r=44:a4", "0x0400"},
+      {IPP_PRINT_JOB, "job:media,copies=44:a4", "0x0400"},
+      {IPP_CREATE_JOB, "job:x\ty=44:a4", "0x0400"},
+      {IPP_VALIDATE_JOB, "job:MEDIA=44:a4", "0x0400"},
+      {IPP_PRINT_JOB, "job:media-col.x_y=44:a4", "0x0000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.attribute);
     std::vector<std::string> args = {PrinterUri("laser"), "document-format=49:text/x-jobrun", c.attribute};
-    if (c.op == kPrintJob) args.push_back(doc);
+    if (c.op == IPP_PRINT_JOB) args.push_back(doc);
     EXPECT_EQ(Send(c.op, args).status, c.status);
   }
   EXPECT_TRUE(root_.WaitForLog("print_job: bad attribute name 'Media'."));
@@ -418,11 +415,11 @@ TEST_F(Harden, ControlCharactersNeverStartALogLine) {
     std::vector<std::string> args = {PrinterUri("laser"), "requesting-user-name=42:ann",
                                      "document-format=49:text/x-jobrun", doc};
     args.insert(args.end(), c.attributes.begin(), c.attributes.end());
-    Reply r = Send(kPrintJob, args);
+    Reply r = Send(IPP_PRINT_JOB, args);
     ASSERT_EQ(r.status, "0x0000") << r.raw;
     ASSERT_TRUE(WaitForJobState(++id, "9")) << root_.ErrorLog();
   }
-  Reply r = Send(kPrintJob, {PrinterUri("laser"), "requesting-user-name=42:ann\nE forged",
+  Reply r = Send(IPP_PRINT_JOB, {PrinterUri("laser"), "requesting-user-name=42:ann\nE forged",
                              "document-format=49:text/x-jobrun", doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   ASSERT_TRUE(WaitForJobState(++id, "9")) << root_.ErrorLog();
@@ -446,11 +443,11 @@ TEST_F(Harden, SendDocumentCannotHoldAPrintingJob) {
   ASSERT_TRUE(WriteFile(root_.file("backend-hold"), ""));
   Start();
   const std::string doc = Document("doc.txt", "JR: one\n");
-  ASSERT_EQ(Send(kPrintJob, {PrinterUri("laser"), "document-format=49:text/x-jobrun", doc}).status, "0x0000");
+  ASSERT_EQ(Send(IPP_PRINT_JOB, {PrinterUri("laser"), "document-format=49:text/x-jobrun", doc}).status, "0x0000");
   ASSERT_TRUE(WaitForJobState(1, "5")) << root_.ErrorLog();
   for (const char* last : {"false", "true"}) {
     SCOPED_TRACE(last);
-    Reply r = Send(kSendDocument, {PrinterUri("laser"), "job-id=21:1", std::string("last-document=22:") + last,
+    Reply r = Send(IPP_SEND_DOCUMENT, {PrinterUri("laser"), "job-id=21:1", std::string("last-document=22:") + last,
                                    "document-format=49:text/x-jobrun", doc});
     EXPECT_EQ(r.status, "0x0404") << r.raw;
     EXPECT_EQ(JobState(1), "5");
@@ -458,7 +455,7 @@ TEST_F(Harden, SendDocumentCannotHoldAPrintingJob) {
   std::filesystem::remove(root_.file("backend-hold"));
   ASSERT_TRUE(WaitForJobState(1, "9")) << root_.ErrorLog();
   // The printer takes the next job.
-  ASSERT_EQ(Send(kPrintJob, {PrinterUri("laser"), "document-format=49:text/x-jobrun", doc}).status, "0x0000");
+  ASSERT_EQ(Send(IPP_PRINT_JOB, {PrinterUri("laser"), "document-format=49:text/x-jobrun", doc}).status, "0x0000");
   ASSERT_TRUE(WaitForJobState(2, "9")) << root_.ErrorLog();
   EXPECT_EQ(ReadFile(root_.file("printed.1")), "JR: one\n");
   EXPECT_TRUE(root_.WaitForLog("send_document: job #1 is printing and takes no more documents!"));
@@ -534,15 +531,15 @@ TEST_F(Harden, JobsAreSubmittedOnlyOnADestinationsPath) {
     const char* path;
     const char* status;
   } cases[] = {
-      {kPrintJob, "/", "0x0403"},          {kCreateJob, "/", "0x0403"},
-      {kValidateJob, "/", "0x0403"},       {kPrintJob, "/jobs/", "0x0403"},
-      {kPrintJob, "/admin/", "0x0403"},    {kValidateJob, "/printers/laser", "0x0000"},
-      {kPrintJob, "/printers/laser", "0x0000"}, {kCreateJob, "/classes/laser", "0x0000"},
+      {IPP_PRINT_JOB, "/", "0x0403"},          {IPP_CREATE_JOB, "/", "0x0403"},
+      {IPP_VALIDATE_JOB, "/", "0x0403"},       {IPP_PRINT_JOB, "/jobs/", "0x0403"},
+      {IPP_PRINT_JOB, "/admin/", "0x0403"},    {IPP_VALIDATE_JOB, "/printers/laser", "0x0000"},
+      {IPP_PRINT_JOB, "/printers/laser", "0x0000"}, {IPP_CREATE_JOB, "/classes/laser", "0x0000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.op) + " " + c.path);
     std::vector<std::string> args = {c.path, PrinterUri("laser"), "document-format=49:text/x-jobrun"};
-    if (c.op == kPrintJob) args.push_back(doc);
+    if (c.op == IPP_PRINT_JOB) args.push_back(doc);
     EXPECT_EQ(Send(c.op, args).status, c.status);
   }
   EXPECT_TRUE(root_.WaitForLog("print_job: print request on bad resource '/'!"));
@@ -557,7 +554,7 @@ TEST_F(Harden, TheControlFileKeepsTheRequestsHeader) {
   Start();
   EXPECT_EQ(JobState(1), "3");
   const std::string doc = Document("doc.txt", "JR: one\n");
-  ASSERT_EQ(Send(kPrintJob, {PrinterUri("stopped"), "document-format=49:text/x-jobrun", doc}).status, "0x0000");
+  ASSERT_EQ(Send(IPP_PRINT_JOB, {PrinterUri("stopped"), "document-format=49:text/x-jobrun", doc}).status, "0x0000");
   // submit_client.js sends version 1.1 and request id 9.
   const std::string c = ReadFile(root_.file("spool/c00002"));
   ASSERT_GE(c.size(), 8u);

@@ -19,17 +19,13 @@
 #include <vector>
 
 #include "harness.h"
+#include "vorn/ipp.h"
 #include "query_reply.h"
 
 namespace {
 
 using namespace e2e;
 
-constexpr int kPrintJob = 0x0002;
-constexpr int kValidateJob = 0x0004;
-constexpr int kCreateJob = 0x0005;
-constexpr int kSendDocument = 0x0006;
-constexpr int kGetJobAttributes = 0x0009;
 
 // Attribute arguments of submit_client.js.
 std::string PrinterUri(const std::string& name) { return "printer-uri=45:ipp://localhost/printers/" + name; }
@@ -72,7 +68,7 @@ class SubmitServer {
   }
 
   Reply JobAttributes(int id) {
-    return RunQuery(node_, root_.port(), kGetJobAttributes,
+    return RunQuery(node_, root_.port(), IPP_GET_JOB_ATTRIBUTES,
                     {"job-uri=45:ipp://localhost/jobs/" + std::to_string(id)});
   }
 
@@ -135,7 +131,7 @@ class Submit : public ::testing::Test {
 
 TEST_F(Submit, PrintJobQueuesTheDocumentWithTheJobAttributes) {
   const std::string doc = Fixture("hello.txt");
-  Reply r = server_.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), "job-name=42:report",
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), "job-name=42:report",
                                      "document-format=49:text/plain", "job:job-state=23:9",
                                      "job:job-printer-uri=45:ipp://localhost/printers/closed", doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
@@ -178,7 +174,7 @@ TEST_F(Submit, PrintJobQueuesTheDocumentWithTheJobAttributes) {
   EXPECT_TRUE(HasLine(log, "print_job: request file type is text/plain.")) << log;
 
   // Defaults: no job-name, no user name.
-  r = server_.Send(kPrintJob, {PrinterUri("stopped"), doc});
+  r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   a = server_.JobAttributes(2);
   EXPECT_EQ(a.value(1, "job-name"), "Untitled") << a.raw;
@@ -218,7 +214,7 @@ TEST_F(Submit, OctetStreamDocumentsAreTyped) {
     SCOPED_TRACE(c.what);
     std::vector<std::string> args = {PrinterUri("stopped"), c.document};
     args.insert(args.end(), c.format.begin(), c.format.end());
-    Reply r = server_.Send(kPrintJob, args);
+    Reply r = server_.Send(IPP_PRINT_JOB, args);
     ASSERT_EQ(r.status, "0x0000") << r.raw;
     id++;
     Reply a = server_.JobAttributes(id);
@@ -234,7 +230,7 @@ TEST_F(Submit, OctetStreamDocumentsAreTyped) {
 }
 
 TEST_F(Submit, CreateJobThenSendDocuments) {
-  Reply r = server_.Send(kCreateJob, {PrinterUri("stopped"), User("ann"), "job-name=42:bundle"});
+  Reply r = server_.Send(IPP_CREATE_JOB, {PrinterUri("stopped"), User("ann"), "job-name=42:bundle"});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(r.names(1), (std::vector<std::string>{"job-uri", "job-id", "job-state"}));
   EXPECT_EQ(r.value(1, "job-state"), "4");
@@ -245,14 +241,14 @@ TEST_F(Submit, CreateJobThenSendDocuments) {
 
   // The first by printer-uri and job-id: more are expected, so still held.
   const std::string big = server_.Document("big.txt", std::string(1500, 'x') + "\n");
-  r = server_.Send(kSendDocument, {PrinterUri("stopped"), "job-id=21:1", User("ann"), big});
+  r = server_.Send(IPP_SEND_DOCUMENT, {PrinterUri("stopped"), "job-id=21:1", User("ann"), big});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(r.names(1), (std::vector<std::string>{"job-uri", "job-id", "job-state", "job-state-reasons"}));
   EXPECT_EQ(r.value(1, "job-state"), "4");
   EXPECT_EQ(r.value(1, "job-state-reasons"), "job-incoming");
 
   // The last by job-uri: pending, on a stopped printer.
-  r = server_.Send(kSendDocument, {"job-uri=45:ipp://localhost/jobs/1", User("ann"), "last-document=22:true",
+  r = server_.Send(IPP_SEND_DOCUMENT, {"job-uri=45:ipp://localhost/jobs/1", User("ann"), "last-document=22:true",
                                    Fixture("tiny.pdf")});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(r.value(1, "job-state"), "3");
@@ -270,7 +266,7 @@ TEST_F(Submit, CreateJobThenSendDocuments) {
 }
 
 TEST_F(Submit, SendDocumentRefusals) {
-  ASSERT_EQ(server_.Send(kCreateJob, {PrinterUri("stopped"), User("ann")}).status, "0x0000");
+  ASSERT_EQ(server_.Send(IPP_CREATE_JOB, {PrinterUri("stopped"), User("ann")}).status, "0x0000");
   const std::string doc = Fixture("hello.txt");
   const struct {
     const char* what;
@@ -298,7 +294,7 @@ TEST_F(Submit, SendDocumentRefusals) {
   const std::vector<std::string> before = server_.SettledSpool();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Reply r = server_.Send(kSendDocument, c.args);
+    Reply r = server_.Send(IPP_SEND_DOCUMENT, c.args);
     EXPECT_EQ(r.status, c.status) << r.raw;
     EXPECT_TRUE(HasLine(server_.root_.ErrorLog(), c.message)) << c.message;
     EXPECT_EQ(server_.SettledSpool(), before);
@@ -333,13 +329,13 @@ TEST_F(Submit, ValidateJobChecksWithoutMakingAJob) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Reply r = server_.Send(kValidateJob, c.args);
+    Reply r = server_.Send(IPP_VALIDATE_JOB, c.args);
     EXPECT_EQ(r.status, c.status) << r.raw;
     if (c.message) {
       EXPECT_TRUE(HasLine(server_.root_.ErrorLog(), c.message)) << c.message;
     }
   }
-  Reply r = server_.Send(kValidateJob, {PrinterUri("stopped"), "compression=44:compress"});
+  Reply r = server_.Send(IPP_VALIDATE_JOB, {PrinterUri("stopped"), "compression=44:compress"});
   ASSERT_EQ(r.tags, (std::vector<int>{1, 5})) << r.raw;
   EXPECT_EQ(r.value(1, "compression"), "compress");
   EXPECT_EQ(server_.SettledSpool(), (std::vector<std::string>{"tmp"}));
@@ -389,7 +385,7 @@ TEST_F(Submit, RefusedPrintJobsLeaveTheSpoolAsItWas) {
   EXPECT_EQ(before, (std::vector<std::string>{"tmp"}));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Reply r = server_.Send(kPrintJob, c.args);
+    Reply r = server_.Send(IPP_PRINT_JOB, c.args);
     EXPECT_EQ(r.status, c.status) << r.raw;
     EXPECT_TRUE(HasLine(server_.root_.ErrorLog(), c.message)) << c.message;
     if (!c.unsupported.empty()) {
@@ -402,7 +398,7 @@ TEST_F(Submit, RefusedPrintJobsLeaveTheSpoolAsItWas) {
   }
   EXPECT_TRUE(HasLine(server_.root_.ErrorLog(), "Hint: Do you have the raw file printing rules enabled?"));
   // No job id was used up by a refusal.
-  Reply r = server_.Send(kPrintJob, {PrinterUri("stopped"), doc});
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), doc});
   EXPECT_EQ(r.value(1, "job-id"), "1") << r.raw;
 }
 
@@ -420,26 +416,26 @@ TEST_F(Submit, LimitValuesThatAreAccepted) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Reply r = server_.Send(kPrintJob, c.args);
+    Reply r = server_.Send(IPP_PRINT_JOB, c.args);
     EXPECT_EQ(r.status, "0x0000") << r.raw;
   }
 }
 
 TEST_F(Submit, KilobyteQuotaRefusesOnceReached) {
   const std::string doc = server_.Document("k.txt", std::string(1500, 'q') + "\n");  // 2 KB
-  Reply r = server_.Send(kPrintJob, {PrinterUri("quota"), User("ann"), doc});
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("quota"), User("ann"), doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
-  r = server_.Send(kPrintJob, {PrinterUri("quota"), User("ann"), doc});
+  r = server_.Send(IPP_PRINT_JOB, {PrinterUri("quota"), User("ann"), doc});
   EXPECT_EQ(r.status, "0x0404") << r.raw;
   EXPECT_TRUE(HasLine(server_.root_.ErrorLog(), "User \"ann\" is over the quota limit..."));
   // Quotas are per user.
-  r = server_.Send(kPrintJob, {PrinterUri("quota"), User("bob"), Fixture("hello.txt")});
+  r = server_.Send(IPP_PRINT_JOB, {PrinterUri("quota"), User("bob"), Fixture("hello.txt")});
   EXPECT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(server_.SettledSpool(), (std::vector<std::string>{"c00001", "c00002", "d00001-001", "d00002-001", "tmp"}));
 }
 
 TEST_F(Submit, PostScriptJobTicketsSetJobAttributes) {
-  Reply r = server_.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), Fixture("ticket.ps")});
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), Fixture("ticket.ps")});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   Reply a = server_.JobAttributes(1);
   EXPECT_EQ(a.value(1, "job-priority"), "90") << a.raw;
@@ -452,7 +448,7 @@ TEST_F(Submit, PostScriptJobTicketsSetJobAttributes) {
 
 TEST_F(Submit, HeldJobs) {
   const std::string doc = Fixture("hello.txt");
-  Reply r = server_.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), "job:job-hold-until=44:indefinite", doc});
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), "job:job-hold-until=44:indefinite", doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(r.value(1, "job-state"), "4");
   EXPECT_EQ(r.value(1, "job-state-reasons"), "job-hold-until-specified");
@@ -460,11 +456,11 @@ TEST_F(Submit, HeldJobs) {
 
   // Send-Document without last-document leaves an indefinitely held job as
   // it was; the last document does not release it either.
-  r = server_.Send(kCreateJob, {PrinterUri("stopped"), User("ann"), "job:job-hold-until=44:indefinite"});
+  r = server_.Send(IPP_CREATE_JOB, {PrinterUri("stopped"), User("ann"), "job:job-hold-until=44:indefinite"});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   for (const char* last : {"false", "true"}) {
     SCOPED_TRACE(last);
-    r = server_.Send(kSendDocument,
+    r = server_.Send(IPP_SEND_DOCUMENT,
                      {"job-uri=45:ipp://localhost/jobs/2", User("ann"), std::string("last-document=22:") + last, doc});
     ASSERT_EQ(r.status, "0x0000") << r.raw;
     EXPECT_EQ(r.value(1, "job-state"), "4");
@@ -476,12 +472,12 @@ TEST_F(Submit, HeldJobs) {
 
 TEST_F(Submit, QueuedJobsAreThereAfterARestart) {
   // The client's own job-state and job-id must not be what a reload reads.
-  ASSERT_EQ(server_.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), "job-name=42:first", "job-id=21:7",
+  ASSERT_EQ(server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), "job-name=42:first", "job-id=21:7",
                                      "job:job-state=23:9", Fixture("hello.txt")})
                 .status,
             "0x0000");
-  ASSERT_EQ(server_.Send(kCreateJob, {PrinterUri("stopped"), User("ann"), "job-name=42:second"}).status, "0x0000");
-  ASSERT_EQ(server_.Send(kSendDocument, {"job-uri=45:ipp://localhost/jobs/2", User("ann"), "last-document=22:true",
+  ASSERT_EQ(server_.Send(IPP_CREATE_JOB, {PrinterUri("stopped"), User("ann"), "job-name=42:second"}).status, "0x0000");
+  ASSERT_EQ(server_.Send(IPP_SEND_DOCUMENT, {"job-uri=45:ipp://localhost/jobs/2", User("ann"), "last-document=22:true",
                                          Fixture("tiny.pdf")})
                 .status,
             "0x0000");
@@ -502,13 +498,13 @@ TEST_F(Submit, QueuedJobsAreThereAfterARestart) {
     EXPECT_EQ(a.value(1, "job-k-octets"), j.kbytes) << a.raw;
   }
   // The next id follows the saved ones.
-  Reply r = server_.Send(kPrintJob, {PrinterUri("stopped"), Fixture("hello.txt")});
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), Fixture("hello.txt")});
   EXPECT_EQ(r.value(1, "job-id"), "3") << r.raw;
 }
 
 TEST_F(Submit, LongRequesterNamesAreCut) {
   const std::string name(40, 'u');
-  Reply r = server_.Send(kPrintJob, {PrinterUri("stopped"), User(name), Fixture("hello.txt")});
+  Reply r = server_.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User(name), Fixture("hello.txt")});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_TRUE(HasLine(server_.root_.ErrorLog(), "Job 1 queued on 'stopped' by '" + name.substr(0, 32) + "'."));
   // The attribute keeps what the client sent.
@@ -535,16 +531,16 @@ TEST(SubmitLimits, JobCountsRefuseTheNextJob) {
                  "<Printer other>\nState Stopped\nAccepting Yes\n</Printer>\n");
     const std::string doc = Fixture("hello.txt");
     for (int i = 0; i < 2; i++)
-      EXPECT_EQ(server.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), doc}).status, "0x0000");
-    Reply r = server.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), doc});
+      EXPECT_EQ(server.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), doc}).status, "0x0000");
+    Reply r = server.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), doc});
     EXPECT_EQ(r.status, "0x0404") << r.raw;
-    r = server.Send(kCreateJob, {PrinterUri("stopped"), User("ann")});
+    r = server.Send(IPP_CREATE_JOB, {PrinterUri("stopped"), User("ann")});
     EXPECT_EQ(r.status, "0x0404") << r.raw;
     EXPECT_TRUE(HasLine(server.root_.ErrorLog(), c.message)) << c.message;
     if (!c.other.empty()) {
       std::vector<std::string> args = c.other;
       args.push_back(doc);
-      EXPECT_EQ(server.Send(kPrintJob, args).status, "0x0000");
+      EXPECT_EQ(server.Send(IPP_PRINT_JOB, args).status, "0x0000");
     } else {
       EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "create_job: too many jobs."));
     }
@@ -575,7 +571,7 @@ TEST(SubmitClassification, JobSheetsFollowTheClassification) {
       if (std::string(c.override_) != setting) continue;
       std::vector<std::string> args = {PrinterUri("stopped"), Fixture("hello.txt")};
       args.insert(args.end(), c.sheets.begin(), c.sheets.end());
-      Reply r = server.Send(kPrintJob, args);
+      Reply r = server.Send(IPP_PRINT_JOB, args);
       ASSERT_EQ(r.status, "0x0000") << r.raw;
       Reply a = server.JobAttributes(++id);
       EXPECT_EQ(a.value(1, "job-sheets"), c.expected) << a.raw;
@@ -595,22 +591,22 @@ TEST(SubmitFormats, TypeNamesPastThirtyOneCharactersAreKnown) {
   server.Start("", kPrinters);
   const std::string doc = Fixture("hello.txt");
 
-  Reply r = server.Send(kValidateJob, {PrinterUri("stopped"), "document-format=49:" + format});
+  Reply r = server.Send(IPP_VALIDATE_JOB, {PrinterUri("stopped"), "document-format=49:" + format});
   EXPECT_EQ(r.status, "0x0000") << r.raw;
 
-  r = server.Send(kPrintJob, {PrinterUri("stopped"), User("ann"), "document-format=49:" + format + ";x=y", doc});
+  r = server.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), User("ann"), "document-format=49:" + format + ";x=y", doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "print_job: request file type is " + format + "."));
 
-  ASSERT_EQ(server.Send(kCreateJob, {PrinterUri("stopped"), User("ann")}).status, "0x0000");
-  r = server.Send(kSendDocument, {"job-uri=45:ipp://localhost/jobs/2", User("ann"), "last-document=22:true",
+  ASSERT_EQ(server.Send(IPP_CREATE_JOB, {PrinterUri("stopped"), User("ann")}).status, "0x0000");
+  r = server.Send(IPP_SEND_DOCUMENT, {"job-uri=45:ipp://localhost/jobs/2", User("ann"), "last-document=22:true",
                                   "document-format=49:" + format, doc});
   ASSERT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "File of type " + format + " queued in job #2 by 'ann'."));
 
   // The first 31 characters of the type make another name, which is unknown.
   const std::string cut = format.substr(0, format.find('/') + 32);
-  r = server.Send(kPrintJob, {PrinterUri("stopped"), "document-format=49:" + cut, doc});
+  r = server.Send(IPP_PRINT_JOB, {PrinterUri("stopped"), "document-format=49:" + cut, doc});
   EXPECT_EQ(r.status, "0x040a") << r.raw;
   EXPECT_TRUE(HasLine(server.root_.ErrorLog(), "print_job: Unsupported format '" + cut + "'!"));
   EXPECT_EQ(server.vornd_.Stderr().find("Sanitizer"), std::string::npos) << server.vornd_.Stderr();
