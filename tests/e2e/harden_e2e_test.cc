@@ -52,15 +52,7 @@ class Harden : public JobRun {
     ::chmod(root_.file("bin/backend/test").c_str(), 0755);
   }
 
-  // One request through tests/fixtures/submit/submit_client.js.
-  Reply Send(int op, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {node_, SourceDir() + "/tests/fixtures/submit/submit_client.js",
-                                     std::to_string(root_.port()), std::to_string(op)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = RunProgram(argv, 30s);
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    return Parse(r.out);
-  }
+  Reply Send(int op, const std::vector<std::string>& args) { return RunSubmit(node_, root_.port(), op, args); }
 
   // A document file in the server root, as a submit_client.js argument.
   std::string Document(const std::string& name, const std::string& content) {

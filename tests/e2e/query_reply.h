@@ -59,13 +59,24 @@ inline Reply Parse(const std::string& text) {
 
 // Runs query_client.js for operation `op` with NAME=TAG:VALUES arguments
 // against the vornd on `port`.
-inline Reply RunQuery(const std::string& node, int port, int op, const std::vector<std::string>& attrs) {
-  std::vector<std::string> argv = {node, SourceDir() + "/tests/e2e/query_client.js", std::to_string(port),
-                                   std::to_string(op)};
-  argv.insert(argv.end(), attrs.begin(), attrs.end());
+// `script` is one of the node clients, relative to the source tree.
+inline Reply RunClient(const std::string& node, const std::string& script, int port, int op,
+                       const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {node, SourceDir() + "/" + script, std::to_string(port), std::to_string(op)};
+  argv.insert(argv.end(), args.begin(), args.end());
   RunResult r = RunProgram(argv, 30s);
   EXPECT_EQ(r.exit_status, 0) << r.err;
   return Parse(r.out);
+}
+
+inline Reply RunQuery(const std::string& node, int port, int op, const std::vector<std::string>& attrs) {
+  return RunClient(node, "tests/e2e/query_client.js", port, op, attrs);
+}
+
+// Runs tests/fixtures/submit/submit_client.js (submissions, with documents
+// as "@path" arguments) for operation `op`.
+inline Reply RunSubmit(const std::string& node, int port, int op, const std::vector<std::string>& args) {
+  return RunClient(node, "tests/fixtures/submit/submit_client.js", port, op, args);
 }
 
 }  // namespace e2e

@@ -58,14 +58,7 @@ class SubmitServer {
     ASSERT_TRUE(vornd_.StartForeground()) << vornd_.Stderr();
   }
 
-  Reply Send(int op, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {node_, SourceDir() + "/tests/fixtures/submit/submit_client.js",
-                                     std::to_string(root_.port()), std::to_string(op)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = RunProgram(argv, 30s);
-    EXPECT_EQ(r.exit_status, 0) << r.err;
-    return Parse(r.out);
-  }
+  Reply Send(int op, const std::vector<std::string>& args) { return RunSubmit(node_, root_.port(), op, args); }
 
   Reply JobAttributes(int id) {
     return RunQuery(node_, root_.port(), IPP_GET_JOB_ATTRIBUTES,
