@@ -1,3 +1,4 @@
+// fuzz-links: vornd_core
 // The option string of argv[5]: any set of job attributes, written by
 // JobOptionsString and read back by vornParseOptions, must give exactly the
 // names and values the attributes hold, nothing more and nothing less. A
