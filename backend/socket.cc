@@ -144,7 +144,7 @@ int main(int argc, char* argv[]) {
   char scheme[HTTP_MAX_SCHEME], user[HTTP_MAX_USER], host[HTTP_MAX_HOST], resource[HTTP_MAX_URI];
   int port = 0;
   if (!httpSeparate(job.uri.c_str(), scheme, user, host, &port, resource)) {
-    status_line("ERROR: Bad device URI \"%s\"!\n", job.uri.c_str());
+    status_line("ERROR: Bad device URI \"%s\"!\n", httpPublicURI(job.uri).c_str());
     return 1;
   }
   if (port == 0) port = kDefaultPort;

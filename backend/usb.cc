@@ -9,6 +9,7 @@
 
 #include "backend/backend-common.h"
 #include "vorn/fd.h"
+#include "vorn/http.h"
 #include "backend/usb-info.h"
 
 using namespace vorn::backend;
@@ -79,7 +80,7 @@ int main(int argc, char* argv[]) {
     device = open_local_device(job.uri.substr(4), O_RDWR | O_EXCL, kRetries, 4);
   }
   if (!device) {
-    status_line("ERROR: Unable to open USB device \"%s\": %s\n", job.uri.c_str(),
+    status_line("ERROR: Unable to open USB device \"%s\": %s\n", httpPublicURI(job.uri).c_str(),
                 std::strerror(errno));
     return 1;
   }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "command-common.h"
 #include "submit-common.h"
 #include "vorn/client.h"
 #include "vorn/http.h"
@@ -21,7 +22,7 @@ using vorn::submit::job_args_t;
 
 // The value of the flag in argv[*i], or null after writing "Expected ...".
 const char* Value(int argc, char** argv, int* i, const char* what) {
-  const char* value = vorn::submit::FlagValue(argc, argv, i);
+  const char* value = vorn::cmd::FlagValue(argc, argv, i);
   if (!value) std::fprintf(stderr, "enqueue: Expected %s after -%c option!\n", what, argv[*i][1]);
   return value;
 }
@@ -54,7 +55,7 @@ int Run(int argc, char** argv) {
       case '#': {
         if (!(value = Value(argc, argv, &i, "copy count"))) return 1;
         char copies[16];
-        std::snprintf(copies, sizeof(copies), "%d", vorn::submit::AtoiClamped(value));
+        std::snprintf(copies, sizeof(copies), "%d", vorn::cmd::AtoiClamped(value));
         vornAddOption("copies", copies, args.options);
         break;
       }

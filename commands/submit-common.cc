@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -125,21 +124,6 @@ int PrintStdin(job_args_t& args) {
 }
 
 }  // namespace
-
-const char* FlagValue(int argc, char** argv, int* i) {
-  const char* arg = argv[*i];
-  if (arg[0] && arg[1] && arg[2]) return arg + 2;
-  if (*i + 1 >= argc) return nullptr;
-  ++*i;
-  return argv[*i];
-}
-
-int AtoiClamped(const char* s) {
-  long value = std::strtol(s, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return int(value);
-}
 
 void MergeSavedOptions(const vorn_dest_t& dest, vorn_options_t& options) {
   for (const vorn_option_t& saved : dest.options)

@@ -32,15 +32,6 @@ struct job_args_t {
   vorn_dests_t dests;
 };
 
-// The value of the flag in argv[*i]: the rest of that argument when there is
-// one (-dlaser), else the next argument (-d laser), moving *i past it. Null
-// when the flag ends the arguments. The result points into argv.
-const char* FlagValue(int argc, char** argv, int* i);
-
-// atoi without its undefined overflow: leading white space, a sign, digits up
-// to the first other byte; 0 when there are none; clamped to int.
-int AtoiClamped(const char* s);
-
 // Sets the destination from "name" or "name/instance" (cut at the last "/"),
 // loads the destination list when it is not loaded yet and merges the saved
 // options of that destination, when it exists, into the collected ones.

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <memory>
 
+#include "command-common.h"
 #include "submit-common.h"
 #include "vorn/client.h"
 #include "vorn/http.h"
 #include "vorn/ipp.h"
-#include "vorn/language.h"
 #include "vorn/options.h"
 #include "vorn/request.h"
 
@@ -29,13 +29,7 @@ int JobRequest(ipp_op_t op, int job_id, const vorn_options_t* options) {
   const char* what = op == IPP_RESTART_JOB ? "restart-job" : "set-job-attributes";
   http_ptr http(httpConnectEncrypt(vornServer(), ippPort(), vornEncryption()));
 
-  ipp_t* request = ippNew();
-  request->op_status = uint16_t(op);
-  request->request_id = 1;
-  vorn_lang_t* lang = vornLangGet(nullptr);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", vornLangEncoding(lang));
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", lang->language);
-  vornLangFree(lang);
+  ipp_t* request = vornNewRequest(op);
   char uri[64];
   std::snprintf(uri, sizeof(uri), "ipp://localhost/jobs/%d", job_id);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", "", uri);
@@ -60,7 +54,7 @@ int JobRequest(ipp_op_t op, int job_id, const vorn_options_t* options) {
 // fall back to printing standard input.
 int ParseJobId(const char* value) {
   const char* dash = std::strrchr(value, '-');
-  int id = vorn::submit::AtoiClamped(dash ? dash + 1 : value);
+  int id = vorn::cmd::AtoiClamped(dash ? dash + 1 : value);
   return id > 0 ? id : -1;
 }
 
@@ -100,7 +94,7 @@ constexpr ignored_flag_t kIgnored[] = {
 
 // The value of the flag in argv[*i], or null after writing "Expected ...".
 const char* Value(int argc, char** argv, int* i, const char* what) {
-  const char* value = vorn::submit::FlagValue(argc, argv, i);
+  const char* value = vorn::cmd::FlagValue(argc, argv, i);
   if (!value) std::fprintf(stderr, "submit: Expected %s after -%c option!\n", what, argv[*i][1]);
   return value;
 }
@@ -158,7 +152,7 @@ int Run(int argc, char** argv) {
       case 'n': {
         if (!(value = Value(argc, argv, &i, "copies"))) return 1;
         char copies[16];
-        std::snprintf(copies, sizeof(copies), "%d", vorn::submit::AtoiClamped(value));
+        std::snprintf(copies, sizeof(copies), "%d", vorn::cmd::AtoiClamped(value));
         vornAddOption("copies", copies, args.options);
         break;
       }
@@ -169,7 +163,7 @@ int Run(int argc, char** argv) {
       case 'p':
       case 'q': {
         if (!(value = Value(argc, argv, &i, "priority"))) return 1;
-        int priority = vorn::submit::AtoiClamped(value);
+        int priority = vorn::cmd::AtoiClamped(value);
         if (priority < 1 || priority > 100) {
           std::fprintf(stderr, "submit: Priority must be between 1 and 100.\n");
           return 1;

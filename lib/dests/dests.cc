@@ -38,7 +38,7 @@ bool dest_less(const vorn_dest_t& a, const vorn_dest_t& b) {
 // Sends a request to "/" asking for "printer-name" only and adds every
 // printer-name of the answer to `names`. Returns the request's status.
 ipp_status_t query_names(http_t* http, ipp_op_t op, std::vector<std::string>& names) {
-  ipp_t* req = new_request(op);
+  ipp_t* req = vornNewRequest(op);
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", "", "printer-name");
   ipp_ptr response(vornDoFileRequest(http, req, "/", nullptr));
   if (!response) return vornLastError();

@@ -142,6 +142,28 @@ int httpSeparate(const char* uri, char* scheme, char* username, char* host, int*
                          resource, HTTP_MAX_URI);
 }
 
+std::string httpPublicURI(std::string_view uri) {
+  size_t scheme_end = uri.find("://");
+  if (scheme_end == std::string_view::npos) return std::string(uri);
+  size_t host = scheme_end + 3;
+  std::string_view rest = uri.substr(host);
+  size_t at = std::string_view::npos;
+  size_t colon = rest.find(':');
+  size_t first_at = rest.find('@');
+  if (colon != std::string_view::npos && first_at != std::string_view::npos && colon < first_at &&
+      colon < rest.find_first_of("/?#")) {
+    // "user:password@": the password may hold "/", "?", "#" and "@", so it
+    // runs to the last "@". A port followed by a path with an "@" reads the
+    // same way and loses more than it should; it is only ever shown.
+    at = rest.rfind('@');
+  } else {
+    size_t authority_end = rest.find_first_of("/?#");
+    at = rest.substr(0, authority_end).rfind('@');
+  }
+  if (at == std::string_view::npos) return std::string(uri);
+  return std::string(uri.substr(0, host)) + std::string(rest.substr(at + 1));
+}
+
 namespace {
 
 constexpr int kMaxAddresses = 16;

@@ -25,7 +25,7 @@ bool succeeded(const ipp_t* response) { return response && response->op_status <
 // A request for one destination: the common start, "printer-uri" and
 // "requesting-user-name".
 ipp_t* printer_request(ipp_op_t op, const char* printer) {
-  ipp_t* req = new_request(op);
+  ipp_t* req = vornNewRequest(op);
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", printer_uri(printer));
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", vornUser());
   return req;
@@ -121,7 +121,7 @@ int vornGetPrinters(std::vector<std::string>& printers) {
   printers.clear();
   shared_connection conn;
   if (!conn.get()) return 0;
-  ipp_t* req = new_request(VORN_GET_PRINTERS);
+  ipp_t* req = vornNewRequest(VORN_GET_PRINTERS);
   ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", "", "printer-name");
   ipp_ptr response(vornDoFileRequest(conn.get(), req, "/", nullptr));
   if (!succeeded(response.get())) return 0;

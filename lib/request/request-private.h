@@ -85,10 +85,6 @@ class request_mode {
   int timeout_;
 };
 
-// A new request for `op`: request id 1, "attributes-charset" and
-// "attributes-natural-language" of the environment's language.
-ipp_t* new_request(ipp_op_t op);
-
 // "ipp://localhost/printers/NAME".
 std::string printer_uri(const char* name);
 

@@ -50,17 +50,6 @@ shared_connection::shared_connection() : lock_(shared().mutex) {
   http_ = s.http.get();
 }
 
-ipp_t* new_request(ipp_op_t op) {
-  ipp_t* ipp = ippNew();
-  ipp->op_status = uint16_t(op);
-  ipp->request_id = 1;
-  vorn_lang_t* lang = vornLangGet(nullptr);
-  ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", vornLangEncoding(lang));
-  ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", lang->language);
-  vornLangFree(lang);
-  return ipp;
-}
-
 std::string printer_uri(const char* name) { return std::string("ipp://localhost/printers/") + name; }
 
 bool valid_dest_name(std::string_view name) {
@@ -71,3 +60,14 @@ bool valid_dest_name(std::string_view name) {
 }
 
 }  // namespace vorn::request
+
+ipp_t* vornNewRequest(ipp_op_t op) {
+  ipp_t* ipp = ippNew();
+  ipp->op_status = uint16_t(op);
+  ipp->request_id = 1;
+  vorn_lang_t* lang = vornLangGet(nullptr);
+  ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", vornLangEncoding(lang));
+  ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", lang->language);
+  vornLangFree(lang);
+  return ipp;
+}

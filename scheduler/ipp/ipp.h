@@ -90,6 +90,35 @@ void get_jobs(client_t* con, ipp_attribute_t* uri);
 // job-id; 0x0400 for a malformed target, 0x0406 for an unknown job.
 void get_job_attrs(client_t* con, ipp_attribute_t* uri);
 
+// ---- Job operations (job-ops.cc, job-attrs-op.cc) ----
+
+// Cancel-Job: the job, or with printer-uri and job-id 0 the destination's
+// current job; 0x0404 for a finished one.
+void cancel_job(client_t* con, ipp_attribute_t* uri);
+// Hold-Job: holds an unfinished job until the request's job-hold-until
+// ("indefinite" without one).
+void hold_job(client_t* con, ipp_attribute_t* uri);
+// Release-Job: a held job becomes pending ("no-hold").
+void release_job(client_t* con, ipp_attribute_t* uri);
+// Restart-Job: a finished job whose files are kept prints again.
+void restart_job(client_t* con, ipp_attribute_t* uri);
+// Set-Job-Attributes: new values for an unfinished job's attributes.
+void set_job_attrs(client_t* con, ipp_attribute_t* uri);
+// Purge-Jobs: every job of a destination (or of all, for "/printers/"),
+// optionally of one user, cancelled or purged.
+void cancel_all_jobs(client_t* con, ipp_attribute_t* uri);
+
+// The job id a request names: job-uri "/jobs/ID" (ID from 1), or
+// printer-uri with "job-id" (0 there means the destination's current job).
+// -1 after logging "CALLER: bad job-uri attribute '...'!" or "CALLER: got a
+// printer-uri attribute but no job-id!" and answering 0x0400.
+int job_target_id(client_t* con, ipp_attribute_t* uri, const char* caller);
+
+// Administrative operations are posted to "/admin/" only: otherwise logs
+// "CALLER: admin request on bad resource '...'!", answers 0x0403 and
+// returns false.
+bool check_admin_resource(client_t* con, const char* caller);
+
 // ---- Job submission (submit.cc, submit-docs.cc, submit-checks.cc) ----
 //
 // A successful Print-Job or Create-Job takes over the request's attribute

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -206,26 +205,8 @@ void send_document(client_t* con, ipp_attribute_t* uri) {
     return;
   }
 
-  ipp_t* request = con->ipp_request.get();
-  int id = 0;
-  if (uri->name == "printer-uri") {
-    const ipp_attribute_t* a = ippFindAttribute(request, "job-id", IPP_TAG_INTEGER);
-    if (!a || a->values.empty()) {
-      LogDiagnostic(L_ERROR, "send_document: got a printer-uri attribute but no job-id!");
-      send_ipp_error(con, IPP_BAD_REQUEST);
-      return;
-    }
-    id = a->values[0].integer;
-  } else {
-    const char* digits = resource.c_str() + 6;
-    const char* end = resource.c_str() + resource.size();
-    auto [ptr, ec] = std::from_chars(digits, end, id);
-    if (digits == end || ec != std::errc() || ptr != end) {
-      LogDiagnostic(L_ERROR, "send_document: bad job-uri attribute '%s'!", uri->values[0].string.text.c_str());
-      send_ipp_error(con, IPP_BAD_REQUEST);
-      return;
-    }
-  }
+  const int id = job_target_id(con, uri, "send_document");
+  if (id < 0) return;
 
   job_t* job = LookupJob(id);
   if (!job) {
@@ -285,7 +266,7 @@ void send_document(client_t* con, ipp_attribute_t* uri) {
   const ipp_attribute_t* hold = ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_KEYWORD);
   if (!hold) hold = ippFindAttribute(job->attrs.get(), "job-hold-until", IPP_TAG_NAME);
   const bool no_hold = !hold || hold->values.empty() || hold->values[0].string.text == "no-hold";
-  const ipp_attribute_t* last = ippFindAttribute(request, "last-document", IPP_TAG_BOOLEAN);
+  const ipp_attribute_t* last = ippFindAttribute(con->ipp_request.get(), "last-document", IPP_TAG_BOOLEAN);
   const bool last_document = last && !last->values.empty() && last->values[0].boolean;
 
   if (!last_document) {

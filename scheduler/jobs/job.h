@@ -25,18 +25,6 @@
 
 struct TypeRecord;
 
-// IPP job-state values. A job is active while its state is at most
-// IPP_JOB_PROCESSING; the last three are final.
-enum {
-  IPP_JOB_PENDING = 3,
-  IPP_JOB_HELD = 4,
-  IPP_JOB_PROCESSING = 5,
-  IPP_JOB_STOPPED = 6,
-  IPP_JOB_CANCELLED = 7,
-  IPP_JOB_ABORTED = 8,
-  IPP_JOB_COMPLETED = 9,
-};
-
 constexpr int kMaxJobProcs = 22;     // filters, decompression and backend, then 0
 constexpr int kMaxJobFiles = 9999;   // documents of one job found at load time
 constexpr size_t kJobBufferSize = 1024;  // status message buffer of a running job

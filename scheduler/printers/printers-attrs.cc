@@ -12,6 +12,7 @@
 #include "scheduler/log.h"
 #include "scheduler/printers/printers.h"
 #include "scheduler/types/types.h"
+#include "vorn/http.h"
 #include "vorn/ppd.h"
 #include "vorn/strings.h"
 
@@ -210,7 +211,7 @@ void AddMakeModel(printer_t* p, ipp_t* a, const char* text) {
 // printer-type to advertise.
 uint32_t SetLocalPrinterAttrs(printer_t* p, ipp_t* a, ipp_attribute_t* uri_attr) {
   ippAddString(a, kPrinter, IPP_TAG_URI, "device-uri", "",
-               p->device_uri.empty() ? std::string("file:/dev/null") : PublicDeviceURI(p->device_uri));
+               p->device_uri.empty() ? std::string("file:/dev/null") : httpPublicURI(p->device_uri));
 
   p->type |= PRINTER_BW;
   std::vector<int> finishings = {FINISHINGS_NONE};
@@ -244,7 +245,7 @@ uint32_t SetLocalPrinterAttrs(printer_t* p, ipp_t* a, ipp_attribute_t* uri_attr)
                (dev.find("/printers/") != std::string::npos || dev.find("/classes/") != std::string::npos)) {
       // A queue on another IPP server: clients are sent there. Credentials in
       // the device URI stay private.
-      uri_attr->values[0].string.text = vorn::cut(PublicDeviceURI(dev), IPP_MAX_LENGTH);
+      uri_attr->values[0].string.text = vorn::cut(httpPublicURI(dev), IPP_MAX_LENGTH);
       AddMakeModel(p, a, "Remote Printer");
       p->raw = 1;
       advertised_extra = PRINTER_REMOTE;
@@ -279,28 +280,6 @@ void SetClassAttrs(printer_t* p, ipp_t* a) {
 }
 
 }  // namespace
-
-std::string PublicDeviceURI(std::string_view uri) {
-  size_t scheme_end = uri.find("://");
-  if (scheme_end == std::string_view::npos) return std::string(uri);
-  size_t host = scheme_end + 3;
-  std::string_view rest = uri.substr(host);
-  size_t at = std::string_view::npos;
-  size_t colon = rest.find(':');
-  size_t first_at = rest.find('@');
-  if (colon != std::string_view::npos && first_at != std::string_view::npos && colon < first_at &&
-      colon < rest.find_first_of("/?#")) {
-    // "user:password@": the password may hold "/", "?", "#" and "@", so it
-    // runs to the last "@". A port followed by a path with an "@" reads the
-    // same way and loses more than it should; it is only ever shown.
-    at = rest.rfind('@');
-  } else {
-    size_t authority_end = rest.find_first_of("/?#");
-    at = rest.substr(0, authority_end).rfind('@');
-  }
-  if (at == std::string_view::npos) return std::string(uri);
-  return std::string(uri.substr(0, host)) + std::string(rest.substr(at + 1));
-}
 
 void SetPrinterAttrs(printer_t* p) {
   if (!p) return;

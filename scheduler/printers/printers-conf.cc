@@ -20,6 +20,7 @@
 #include "scheduler/log.h"
 #include "scheduler/printers/printers-private.h"
 #include "scheduler/printers/printers.h"
+#include "vorn/http.h"
 #include "vorn/strings.h"
 
 namespace {
@@ -145,7 +146,7 @@ int CheckPrinterDeviceURI(printer_t* p) {
   std::string why = DeviceURIProblem(p->device_uri);
   if (why.empty()) return 1;
   LogDiagnostic(L_ERROR, "Printer %s: device URI \"%s\" refused - %s.", p->name.c_str(),
-                PublicDeviceURI(p->device_uri).c_str(), why.c_str());
+                httpPublicURI(p->device_uri).c_str(), why.c_str());
   p->state = IPP_PRINTER_STOPPED;
   p->state_message = vorn::cut("Device URI refused: " + why + ".", kMaxStateMessage);
   return 0;

@@ -14,6 +14,7 @@
 #include "scheduler/run/run.h"
 #include "scheduler/log.h"
 #include "scheduler/types/types.h"
+#include "vorn/http.h"
 #include "vorn/fd.h"
 #include "vorn/strings.h"
 
@@ -232,7 +233,7 @@ void StartJob(int id, printer_t* printer) {
       JobEnvironment(job, printer, job->filetypes[size_t(job->current_file)], banner, DaemonJobEnv());
   std::vector<std::string> env = backend_env;
   for (std::string& e : env)
-    if (e.starts_with("DEVICE_URI=")) e = "DEVICE_URI=" + PublicDeviceURI(printer->device_uri);
+    if (e.starts_with("DEVICE_URI=")) e = "DEVICE_URI=" + httpPublicURI(printer->device_uri);
   for (size_t i = 0; i < env.size(); i++) LogDiagnostic(L_DEBUG, "StartJob: envp[%d]=\"%s\"", int(i), env[i].c_str());
   std::vector<char*> envp = pointers(env);
 
@@ -350,7 +351,7 @@ void StartJob(int id, printer_t* printer) {
     vorn::unique_fd out(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     std::vector<std::string> bargs = args;
     // Everyone can read argv: the whole URI is only in DEVICE_URI.
-    bargs[0] = PublicDeviceURI(printer->device_uri);
+    bargs[0] = httpPublicURI(printer->device_uri);
     if (first) bargs.push_back(file);
     std::vector<char*> argv = pointers(bargs);
     LogDiagnostic(L_DEBUG, "StartJob: backend = \"%s\"", path.c_str());

@@ -275,6 +275,21 @@ TEST_F(SubmitE2E, RefusalsAreReported) {
   EXPECT_EQ(r.err, "enqueue: unable to print file: client-error-not-found\n");
 }
 
+// A job of several files whose later file cannot be sent is cancelled
+// whole: the files sent before it never print.
+TEST_F(SubmitE2E, AFailedLaterFileCancelsTheWholeJob) {
+  RunResult r = env_.Submit({"-d", "inkjet", report_, env_.file("files")});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "submit: unable to print file: client-error-document-access-error\n");
+  EXPECT_EQ(r.out, "");
+  Attrs job = JobAttributes(port(), 1);
+  // Kept as history or gone, but never waiting to print.
+  if (!job.empty()) {
+    EXPECT_EQ(job["job-state"], "7");
+  }
+  EXPECT_EQ(LastJobId(port()), 0);  // no job waits
+}
+
 class NoDefault : public SubmitE2E {
  protected:
   NoDefault() { printers_ = "<Printer inkjet>\nState Stopped\nAccepting Yes\n</Printer>\n"; }

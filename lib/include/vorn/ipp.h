@@ -46,6 +46,7 @@ enum ipp_tag_t : int {
   IPP_TAG_DEFAULT = 0x11,
   IPP_TAG_UNKNOWN = 0x12,
   IPP_TAG_NOVALUE = 0x13,
+  IPP_TAG_DELETEATTR = 0x16,  // delete-attribute (Set-Job-Attributes)
   IPP_TAG_INTEGER = 0x21,
   IPP_TAG_BOOLEAN = 0x22,
   IPP_TAG_ENUM = 0x23,
@@ -113,6 +114,21 @@ enum ipp_op_t : int {
   VORN_GET_DEVICES = 0x400B,
   VORN_GET_PPDS = 0x400C,
   VORN_MOVE_JOB = 0x400D,
+};
+
+// printer-state values.
+enum { IPP_PRINTER_IDLE = 3, IPP_PRINTER_PROCESSING = 4, IPP_PRINTER_STOPPED = 5 };
+
+// job-state values. A job is active while its state is at most
+// IPP_JOB_PROCESSING; the last three are final.
+enum {
+  IPP_JOB_PENDING = 3,
+  IPP_JOB_HELD = 4,
+  IPP_JOB_PROCESSING = 5,
+  IPP_JOB_STOPPED = 6,
+  IPP_JOB_CANCELLED = 7,
+  IPP_JOB_ABORTED = 8,
+  IPP_JOB_COMPLETED = 9,
 };
 
 enum ipp_status_t : int {

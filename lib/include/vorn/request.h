@@ -18,6 +18,11 @@
 #include "vorn/ipp.h"
 #include "vorn/options.h"
 
+// A new request for `op`, owned by the caller: request id 1, then the
+// operation attributes "attributes-charset" and "attributes-natural-language"
+// of the environment's language (vornLangGet with no name).
+ipp_t* vornNewRequest(ipp_op_t op);
+
 // Sends `request` as a POST to `resource` (content type "application/ipp"),
 // followed by the bytes of the file `filename` when it is not null, over the
 // client connection `http`, and reads the response.
