@@ -121,6 +121,7 @@ void set_ownership() {
 // Everything a full reload throws away, in this order.
 void UnloadSchedulerState() {
   DiscardAllJobs();
+  RemoveAllClasses();
   RemoveAllPrinters();
   DefaultPrinter = nullptr;
   FreeTypeDatabase(std::move(TypeDB));
@@ -142,6 +143,7 @@ void LoadSchedulerState() {
   }
   if (!have_octet) SupportedFormats.push_back("application/octet-stream");
   LoadAllPrinters();
+  LoadAllClasses();
   InstallJobRunner();
   LoadAllJobs();
 }

@@ -119,34 +119,6 @@ void PurgeOldJobs() {
 
 namespace {
 
-// Idle, or remote and not sending a job. A destination takes one job at a
-// time: a remote one keeps the state its server announces (idle while we send
-// to it), so only its job tells it is busy. A remote destination without a
-// host is a stand-in made at load time for one not seen yet: a job sent there
-// would go nowhere, so it waits until browsing fills the host in.
-bool can_take_job(const printer_t* p) {
-  if (p->job) return false;
-  if (p->type & PRINTER_REMOTE) return !p->hostname.empty();
-  return p->state == IPP_PRINTER_IDLE;
-}
-
-// Round robin over the members of a class, starting after the member chosen
-// last and ending with it: the first one that can take a job.
-printer_t* next_free_member(printer_t* c) {
-  int n = int(c->printers.size());
-  if (n == 0) return nullptr;
-  int last = std::clamp(c->last, 0, n - 1);
-  for (int k = 1; k <= n; k++) {
-    int i = (last + k) % n;
-    printer_t* m = c->printers[size_t(i)];
-    if (m && can_take_job(m)) {
-      c->last = i;
-      return m;
-    }
-  }
-  return nullptr;
-}
-
 void run_pending_pass() {
   time_t now = JobClock();
   for (job_t* job = Jobs; job;) {
@@ -172,17 +144,17 @@ void run_pending_pass() {
       if (cls->type & PRINTER_REMOTE)
         target = cls;
       else if (cls->state != IPP_PRINTER_STOPPED)
-        target = next_free_member(cls);
+        target = NextFreeMemberOf(cls);
     } else if ((prn = LookupPrinter(job->dest))) {
       target = prn;
       if (target->type & PRINTER_IMPLICIT)
-        target = target->state == IPP_PRINTER_STOPPED ? nullptr : next_free_member(target);
+        target = target->state == IPP_PRINTER_STOPPED ? nullptr : NextFreeMemberOf(target);
     }
 
     if (!cls && !prn) {
       LogDiagnostic(L_WARN, "Printer/class %s has gone away; cancelling job %d!", job->dest.c_str(), job->id);
       CancelJob(job->id, 1);
-    } else if (target && can_take_job(target) && StartJobHook) {
+    } else if (target && CanTakeJob(target) && StartJobHook) {
       StartJobHook(job->id, target);
     }
     job = next;

@@ -1,11 +1,12 @@
-// printers.conf: loading the local printers at start-up and reload, and
-// saving them whenever they change.
+// printers.conf and classes.conf: loading the local printers and classes at
+// start-up and reload, and saving them whenever they change.
 //
-// The file is one block per printer:
-//   <Printer NAME> or <DefaultPrinter NAME>
-//   Info, Location, DeviceURI, State, StateMessage, Accepting, JobSheets,
-//   QuotaPeriod, PageLimit, KLimit, AllowUser / DenyUser lines
-//   </Printer>
+// Each file is one block per destination:
+//   <Printer NAME> or <DefaultPrinter NAME>   (<Class NAME>, <DefaultClass NAME>)
+//   Info, Location, DeviceURI (printers), State, StateMessage, Accepting,
+//   JobSheets, Printer (class members), QuotaPeriod, PageLimit, KLimit,
+//   AllowUser / DenyUser lines
+//   </Printer>                                (</Class>)
 // Directive names are compared with regard to case.
 #include <unistd.h>
 
@@ -76,14 +77,6 @@ int ParseCount(std::string_view value) {
   return n > INT_MAX ? INT_MAX : int(n);
 }
 
-// Finishes a printer read from the file. The device URI is checked once
-// its State line has been read, so a refused one leaves it stopped.
-void ClosePrinter(printer_t* p) {
-  CheckPrinterDeviceURI(p);
-  SetPrinterAttrs(p);
-  RecordPrinterHistory(p);
-}
-
 // Values are written on one line: control characters (a newline in an info
 // text, say) would start a directive of their own.
 std::string OneLine(std::string_view value) {
@@ -93,14 +86,57 @@ std::string OneLine(std::string_view value) {
   return s;
 }
 
-// The last load met a damaged printers.conf: before it is replaced, it is
-// kept under a name of its own.
-bool ConfDamaged = false;
+// What differs between the two files.
+struct dest_file_t {
+  const char* file;    // "printers.conf"
+  const char* loader;  // "LoadAllPrinters", for its messages
+  const char* kind;    // "printer", for its messages
+  const char* block;   // "Printer": <Printer>, <DefaultPrinter>, </Printer>
+  const char* title;   // "Printer": the header's "# Printer configuration file"
+  bool is_class;
+  // The last load met a damaged file: before it is replaced, it is kept
+  // under a name of its own.
+  bool damaged = false;
+};
+
+dest_file_t PrintersFile{"printers.conf", "LoadAllPrinters", "printer", "Printer", "Printer", false};
+dest_file_t ClassesFile{"classes.conf", "LoadAllClasses", "class", "Class", "Class", true};
+
+// Whether the file keeps `p`: local printers, or local classes.
+bool Keeps(const dest_file_t& f, const printer_t* p) {
+  if (p->type & (PRINTER_REMOTE | PRINTER_IMPLICIT)) return false;
+  return ((p->type & PRINTER_CLASS) != 0) == f.is_class;
+}
+
+// Finishes a destination read from the file. A printer's device URI is
+// checked once its State line has been read, so a refused one leaves it
+// stopped.
+void CloseDest(const dest_file_t& f, printer_t* p) {
+  if (!f.is_class) CheckPrinterDeviceURI(p);
+  SetPrinterAttrs(p);
+  RecordPrinterHistory(p);
+}
+
+// A class member named in classes.conf that is not here (yet): a stopped
+// remote stand-in, never timed out by browsing, until it is announced.
+printer_t* PlaceholderMember(const std::string& name) {
+  printer_t* m = AddPrinter(name.c_str());
+  if (!m) return nullptr;
+  m->make_model = "Remote Printer on unknown";
+  m->state = IPP_PRINTER_STOPPED;
+  m->browse_time = 2147483647;
+  m->type |= PRINTER_REMOTE;
+  m->location = "Location Unknown";
+  m->info = "No Information Available";
+  m->hostname.clear();
+  SetPrinterAttrs(m);
+  return m;
+}
 
 // Keeps the damaged file as printers.conf.damaged-YYYYMMDD-HHMMSS (a hard
 // link: the save then replaces only the name printers.conf). False when it
 // could not be kept.
-bool KeepDamagedConf(const std::string& path) {
+bool KeepDamagedConf(const std::string& path, const char* file) {
   char stamp[32];
   time_t now = time(nullptr);
   struct tm tm_now;
@@ -109,14 +145,14 @@ bool KeepDamagedConf(const std::string& path) {
   std::string kept = path + ".damaged-" + stamp;
   for (int n = 1; n < 100; n++) {
     if (::link(path.c_str(), kept.c_str()) == 0) {
-      LogDiagnostic(L_ERROR, "printers.conf had errors when it was loaded; it is kept as %s.", kept.c_str());
+      LogDiagnostic(L_ERROR, "%s had errors when it was loaded; it is kept as %s.", file, kept.c_str());
       return true;
     }
     if (errno == ENOENT) return true;  // nothing left to keep
     if (errno != EEXIST) break;
     kept = path + ".damaged-" + stamp + "-" + std::to_string(n);
   }
-  LogDiagnostic(L_ERROR, "Unable to keep the damaged printers.conf as %s - %s", kept.c_str(), std::strerror(errno));
+  LogDiagnostic(L_ERROR, "Unable to keep the damaged %s as %s - %s", file, kept.c_str(), std::strerror(errno));
   return false;
 }
 
@@ -152,12 +188,17 @@ int CheckPrinterDeviceURI(printer_t* p) {
   return 0;
 }
 
-void LoadAllPrinters() {
-  std::string path = ServerRoot + "/printers.conf";
-  ConfDamaged = false;
+namespace {
+
+void LoadDestFile(dest_file_t& f) {
+  std::string path = ServerRoot + "/" + f.file;
+  f.damaged = false;
   auto fp = BufFileOpen(path.c_str(), "r");
   if (!fp) {
-    LogDiagnostic(L_ERROR, "LoadAllPrinters: Unable to open %s - %s", path.c_str(), std::strerror(errno));
+    // A system with no destinations of this kind yet has no file: that is
+    // no error.
+    LogDiagnostic(errno == ENOENT ? L_INFO : L_ERROR, "%s: Unable to open %s - %s", f.loader, path.c_str(),
+                  std::strerror(errno));
     return;
   }
 
@@ -167,17 +208,19 @@ void LoadAllPrinters() {
   int linenum = 0;
   std::string line;
   auto syntax = [&] {
-    LogDiagnostic(L_ERROR, "Syntax error on line %d of printers.conf.", linenum);
-    ConfDamaged = true;
+    LogDiagnostic(L_ERROR, "Syntax error on line %d of %s.", linenum, f.file);
+    f.damaged = true;
   };
   // A damaged block is left out whole rather than loaded half; the rest of
   // the file still loads, and the first save keeps the file aside.
   auto discard = [&] {
-    LogDiagnostic(L_ERROR, "Skipping printer %s of printers.conf: its block is damaged.", p->name.c_str());
+    LogDiagnostic(L_ERROR, "Skipping %s %s of %s: its block is damaged.", f.kind, p->name.c_str(), f.file);
     if (DefaultPrinter == p) DefaultPrinter = nullptr;
     RemovePrinter(p, 0);
     p = nullptr;
   };
+  const std::string open_tag = std::string("<") + f.block, default_tag = std::string("<Default") + f.block,
+                    close_tag = std::string("</") + f.block + ">";
   LineReader reader(fp.get());
   while (reader.Next(line)) {
     linenum++;
@@ -188,7 +231,7 @@ void LoadAllPrinters() {
     std::string name(vorn::cut(s.substr(0, end), kMaxDirective));
     std::string value(vorn::trim(s.substr(end)));
 
-    if (name == "<Printer" || name == "<DefaultPrinter") {
+    if (name == open_tag || name == default_tag) {
       bool reported = false;
       if (p) {
         // The open block never ended: it is the damaged one, this line
@@ -210,23 +253,23 @@ void LoadAllPrinters() {
       }
       if (LookupDestByName(vorn::cut(pname, kMaxPrinterName))) {
         // A second block for the same name must not create a second record.
-        LogDiagnostic(L_ERROR, "Duplicate printer %s on line %d of printers.conf.", pname.c_str(), linenum);
-        ConfDamaged = true;
+        LogDiagnostic(L_ERROR, "Duplicate %s %s on line %d of %s.", f.kind, pname.c_str(), linenum, f.file);
+        f.damaged = true;
         skipping = true;
         continue;
       }
-      LogDiagnostic(L_DEBUG, "LoadAllPrinters: Loading printer %s...", pname.c_str());
-      p = AddPrinter(pname.c_str());
+      LogDiagnostic(L_DEBUG, "%s: Loading %s %s...", f.loader, f.kind, pname.c_str());
+      p = f.is_class ? NewClass(pname.c_str()) : AddPrinter(pname.c_str());
       if (!p) {
         skipping = true;  // logged by AddPrinter
         continue;
       }
       p->accepting = 1;
       p->state = IPP_PRINTER_IDLE;
-      if (name == "<DefaultPrinter") DefaultPrinter = p;
+      if (name == default_tag) DefaultPrinter = p;
       continue;
     }
-    if (name == "</Printer>") {
+    if (name == close_tag) {
       if (skipping) {
         skipping = false;
         continue;
@@ -235,7 +278,7 @@ void LoadAllPrinters() {
         syntax();
         continue;
       }
-      ClosePrinter(p);
+      CloseDest(f, p);
       p = nullptr;
       continue;
     }
@@ -250,7 +293,7 @@ void LoadAllPrinters() {
       p->info = vorn::cut(value, kMaxPrinterText);
     } else if (name == "Location") {
       p->location = vorn::cut(value, kMaxPrinterText);
-    } else if (name == "DeviceURI") {
+    } else if (name == "DeviceURI" && !f.is_class) {
       p->device_uri = vorn::cut(value, kMaxPrinterURI);
     } else if (name == "State") {
       if (vorn::iequals(value, "idle"))
@@ -270,6 +313,13 @@ void LoadAllPrinters() {
       size_t sp2 = 0;
       while (sp2 < second.size() && !vorn::isspace(second[sp2])) sp2++;
       if (sp2 > 0) p->job_sheets[1] = vorn::cut(second.substr(0, sp2), kMaxPrinterText);
+    } else if (name == "Printer" && f.is_class) {
+      printer_t* m = LookupPrinter(value);
+      if (!m) {
+        LogDiagnostic(L_WARN, "Unknown printer %s on line %d of classes.conf.", value.c_str(), linenum);
+        m = PlaceholderMember(value);
+      }
+      if (m) AddClassMember(p, m);
     } else if (name == "QuotaPeriod") {
       p->quota_period = ParseCount(value);
     } else if (name == "PageLimit") {
@@ -283,41 +333,41 @@ void LoadAllPrinters() {
       p->deny_users = 1;
       AddUserRule(p, value);
     } else {
-      LogDiagnostic(L_ERROR, "Unknown configuration directive %s on line %d of printers.conf.", name.c_str(),
-                    linenum);
+      LogDiagnostic(L_ERROR, "Unknown configuration directive %s on line %d of %s.", name.c_str(), linenum,
+                    f.file);
     }
   }
 
   if (int e = BufFileError(fp.get()))
-    LogDiagnostic(L_ERROR, "LoadAllPrinters: Unable to read %s - %s", path.c_str(), std::strerror(e));
+    LogDiagnostic(L_ERROR, "%s: Unable to read %s - %s", f.loader, path.c_str(), std::strerror(e));
   if (p) {
     // The file ended inside a block: what was read of the printer is kept,
     // with its attributes built like any other.
     syntax();
-    ClosePrinter(p);
+    CloseDest(f, p);
   }
   PrintcapDeferred = false;
   SavePrintcap();
 }
 
-int WritePrintersConf() {
-  std::string path = ServerRoot + "/printers.conf";
-  // The printers of a damaged block were not loaded: replacing the file
+int WriteDestFile(dest_file_t& f) {
+  std::string path = ServerRoot + "/" + f.file;
+  // The destinations of a damaged block were not loaded: replacing the file
   // without keeping it would drop them for good.
-  if (ConfDamaged) {
-    if (!KeepDamagedConf(path)) {
-      LogDiagnostic(L_ERROR, "Unable to save printers.conf - the damaged file could not be kept");
+  if (f.damaged) {
+    if (!KeepDamagedConf(path, f.file)) {
+      LogDiagnostic(L_ERROR, "Unable to save %s - the damaged file could not be kept", f.file);
       return 0;
     }
-    ConfDamaged = false;
+    f.damaged = false;
   }
   uid_t owner = RunAsUser ? User : ::getuid();
   auto out = BufFileCreateSafe(path, mode_t(ConfigFilePerm) & 07777, owner, Group);
   if (!out) {
-    LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(errno));
+    LogDiagnostic(L_ERROR, "Unable to save %s - %s", f.file, std::strerror(errno));
     return 0;
   }
-  LogDiagnostic(L_INFO, "Saving printers.conf...");
+  LogDiagnostic(L_INFO, "Saving %s...", f.file);
 
   BufFile* fp = out.get();
   char date[256];
@@ -329,7 +379,7 @@ int WritePrintersConf() {
 #pragma GCC diagnostic ignored "-Wformat-y2k"
   if (strftime(date, sizeof(date), "%c", &tm_now) == 0) date[0] = '\0';
 #pragma GCC diagnostic pop
-  bool ok = BufFilePuts(fp, "# Printer configuration file for VORN v1.1\n") >= 0 &&
+  bool ok = BufFilePrintf(fp, "# %s configuration file for VORN v1.1\n", f.title) >= 0 &&
             BufFilePrintf(fp, "# Written by vornd on %s\n", date) >= 0;
 
   // BufFilePrintf stops at 2047 characters: values go through Puts.
@@ -340,12 +390,12 @@ int WritePrintersConf() {
   };
 
   for (printer_t* p = Printers; p && ok; p = p->next) {
-    if (p->type & (PRINTER_REMOTE | PRINTER_CLASS | PRINTER_IMPLICIT)) continue;
-    ok = BufFilePuts(fp, p == DefaultPrinter ? "<DefaultPrinter " : "<Printer ") >= 0 &&
+    if (!Keeps(f, p)) continue;
+    ok = BufFilePrintf(fp, "<%s%s ", p == DefaultPrinter ? "Default" : "", f.block) >= 0 &&
          BufFilePuts(fp, OneLine(p->name).c_str()) >= 0 && BufFilePuts(fp, ">\n") >= 0;
     if (!p->info.empty()) line("Info", p->info);
     if (!p->location.empty()) line("Location", p->location);
-    if (!p->device_uri.empty()) line("DeviceURI", p->device_uri);
+    if (!f.is_class && !p->device_uri.empty()) line("DeviceURI", p->device_uri);
     if (p->state == IPP_PRINTER_STOPPED) {
       line("State", "Stopped");
       line("StateMessage", p->state_message);
@@ -354,22 +404,31 @@ int WritePrintersConf() {
     }
     line("Accepting", p->accepting ? "Yes" : "No");
     line("JobSheets", OneLine(p->job_sheets[0]) + " " + OneLine(p->job_sheets[1]));
+    if (f.is_class)
+      for (const printer_t* m : p->printers) line("Printer", m->name);
     line("QuotaPeriod", std::to_string(p->quota_period));
     line("PageLimit", std::to_string(p->page_limit));
     line("KLimit", std::to_string(p->k_limit));
     for (const std::string& user : p->users) line(p->deny_users ? "DenyUser" : "AllowUser", user);
-    if (ok) ok = BufFilePuts(fp, "</Printer>\n") >= 0;
+    if (ok) ok = BufFilePrintf(fp, "</%s>\n", f.block) >= 0;
   }
 
   if (!ok) {
     int e = errno;
     out.reset();  // removes the unfinished file; the old one stays
-    LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(e));
+    LogDiagnostic(L_ERROR, "Unable to save %s - %s", f.file, std::strerror(e));
     return 0;
   }
   if (BufFileCommit(std::move(out)) != 0) {
-    LogDiagnostic(L_ERROR, "Unable to save printers.conf - %s", std::strerror(errno));
+    LogDiagnostic(L_ERROR, "Unable to save %s - %s", f.file, std::strerror(errno));
     return 0;
   }
   return 1;
 }
+
+}  // namespace
+
+void LoadAllPrinters() { LoadDestFile(PrintersFile); }
+void LoadAllClasses() { LoadDestFile(ClassesFile); }
+int WritePrintersConf() { return WriteDestFile(PrintersFile); }
+int WriteClassesConf() { return WriteDestFile(ClassesFile); }

@@ -5,3 +5,7 @@
 // then written once at their end instead of once per printer added or
 // removed.
 extern bool PrintcapDeferred;
+
+// The port printer and class URIs carry: the first listener's, else the IPP
+// default.
+int PrinterURIPort();

@@ -18,8 +18,10 @@ void ChangePrinterState(printer_t* p, int state, int update) {
 
   bool was_stopped = old == IPP_PRINTER_STOPPED, is_stopped = state == IPP_PRINTER_STOPPED;
   if (update && was_stopped != is_stopped) {
-    // classes.conf belongs to the classes code, which saves its own records.
-    if (!(p->type & PRINTER_CLASS)) WritePrintersConf();
+    if (p->type & PRINTER_CLASS)
+      WriteClassesConf();
+    else
+      WritePrintersConf();
   }
 }
 

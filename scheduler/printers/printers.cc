@@ -26,16 +26,15 @@ std::vector<std::string> (*BannerNames)() = nullptr;
 
 bool PrintcapDeferred = false;
 
-namespace {
-
-// The port printer URIs carry: the first listener's, else the IPP default.
-int ListenPort() {
+int PrinterURIPort() {
   if (!Listeners.empty()) {
     int port = sock_addr_port(Listeners.front().address);
     if (port > 0) return port;
   }
   return ippPort();
 }
+
+namespace {
 
 void Insert(printer_t* p) {
   printer_t** link = &Printers;
@@ -67,23 +66,6 @@ printer_t* FindByName(std::string_view name, Accept accept) {
   return nullptr;
 }
 
-// Takes `p` out of every member list, so no class keeps a pointer to a freed
-// record. (Deleting classes left empty belongs to the classes code.)
-void DropFromMemberLists(const printer_t* p) {
-  for (printer_t* c = Printers; c; c = c->next) {
-    auto& m = c->printers;
-    auto it = std::find(m.begin(), m.end(), p);
-    if (it == m.end()) continue;
-    int index = int(it - m.begin());
-    m.erase(it);
-    // Keep `last` on the member before the removed one, so the rotation goes
-    // on with the member that followed it.
-    if (index <= c->last) c->last--;
-    if (c->last < 0) c->last = m.empty() ? 0 : int(m.size()) - 1;
-    if (c->last >= int(m.size())) c->last = 0;
-  }
-}
-
 void WritePrintcapNow() {
   if (!PrintcapDeferred) SavePrintcap();
 }
@@ -108,7 +90,7 @@ printer_t* AddPrinter(const char* name) {
   p->info = n;
   p->hostname = vorn::cut(ServerName, kMaxPrinterName);
   char uri[kMaxPrinterURI + 1];
-  std::snprintf(uri, sizeof(uri), "ipp://%s:%d/printers/%s", ServerName.c_str(), ListenPort(),
+  std::snprintf(uri, sizeof(uri), "ipp://%s:%d/printers/%s", ServerName.c_str(), PrinterURIPort(),
                 p->name.c_str());
   p->uri = uri;
   p->device_uri = "file:/dev/null";
@@ -135,8 +117,9 @@ void RemovePrinter(printer_t* p, int update) {
     DefaultPrinter = Printers;
     WritePrintcapNow();
   }
-  // Classes may be members of classes too: every kind leaves the lists.
-  DropFromMemberLists(p);
+  // Classes may be members of classes too: every kind leaves the lists,
+  // and a class left without members goes as well.
+  RemoveFromAllClasses(p);
 
   RemovePrinterFilters(p);
   delete p;  // members, history, reasons, attributes, users, quotas go with it

@@ -173,6 +173,36 @@ void AddPrinterFilter(printer_t* p, const char* filter);
 // Removes every filter leading to the printer's pseudo type.
 void RemovePrinterFilters(printer_t* p);
 
+// ---- Classes (classes.cc) ----
+
+// A new local class: AddPrinter, then type PRINTER_CLASS and the uri
+// "ipp://ServerName:port/classes/NAME". Null as AddPrinter.
+printer_t* NewClass(const char* name);
+// Appends `p` to the class's members (nothing when it is one already) and
+// rebuilds the class's attributes.
+void AddClassMember(printer_t* c, printer_t* p);
+// Removes `p` from the class's members; when members remain, the class's
+// type becomes its own class and implicit bits plus the capability bits all
+// of them share, and its attributes are rebuilt.
+void RemoveClassMember(printer_t* c, printer_t* p);
+// Removes `p` from every class and implicit class; those left without
+// members are deleted, and classes.conf saved when a local one went.
+void RemoveFromAllClasses(printer_t* p);
+// Deletes every destination with the class bit, without saving (reload).
+// Call it before RemoveAllPrinters, so no class is seen losing members.
+void RemoveAllClasses();
+// Whether a destination can take a job now. It takes one at a time: a local
+// one when idle, a remote one (which keeps the state its server announces)
+// when not sending a job; a remote stand-in without a host, made at load time
+// for one not seen yet, never, since a job sent there would go nowhere.
+bool CanTakeJob(const printer_t* p);
+// The member the next job of class `name` goes to: round robin from the
+// member after the one chosen last, the first that is idle (or remote, known
+// and not sending a job); null when none can take it now or there is no
+// such class (logged).
+printer_t* NextFreeMember(std::string_view name);
+printer_t* NextFreeMemberOf(printer_t* c);
+
 // ---- States (printers-state.cc) ----
 
 // Sets the state (remote destinations are left alone), records a history
@@ -189,7 +219,7 @@ void ApplyStateReasons(printer_t* p, std::string_view text);
 // when the table is full, and raises sequence_number.
 void RecordPrinterHistory(printer_t* p);
 
-// ---- printers.conf and printcap (printers-conf.cc, printcap.cc) ----
+// ---- printers.conf, classes.conf and printcap (printers-conf.cc, printcap.cc) ----
 
 // Reads ServerRoot/printers.conf into the registry. Bad lines are logged
 // with their line numbers. A damaged block (a header without name or ">",
@@ -206,6 +236,12 @@ void LoadAllPrinters();
 // it cannot be kept. 1 on success; 0 (logged) when nothing could be
 // written, the old file is then untouched.
 int WritePrintersConf();
+
+// The same for the local classes and ServerRoot/classes.conf, read after the
+// printers: a member that is not known is logged and stands in as a stopped
+// remote printer of that name until browsing finds it.
+void LoadAllClasses();
+int WriteClassesConf();
 
 // Rewrites the file named by Printcap in PrintcapFormat (every registry
 // entry, the default first in the bsd format). Nothing when Printcap is
