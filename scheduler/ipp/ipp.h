@@ -108,6 +108,29 @@ void set_job_attrs(client_t* con, ipp_attribute_t* uri);
 // optionally of one user, cancelled or purged.
 void cancel_all_jobs(client_t* con, ipp_attribute_t* uri);
 
+// ---- Administration (admin-add.cc, admin-ops.cc) ----
+// Each but move_job is posted to "/admin/" only.
+
+// VORN-Add-Printer: a new printer or changes to one, with its PPD file
+// (from the request's document or the model folder) or interface script.
+void add_printer(client_t* con, ipp_attribute_t* uri);
+// VORN-Add-Class: a new class or changes to one, with its members.
+void add_class(client_t* con, ipp_attribute_t* uri);
+// VORN-Delete-Printer and VORN-Delete-Class: the destination, its jobs and
+// its driver files.
+void delete_printer(client_t* con, ipp_attribute_t* uri);
+// VORN-Set-Default.
+void set_default(client_t* con, ipp_attribute_t* uri);
+// VORN-Accept-Jobs / VORN-Reject-Jobs (also Enable-Printer / Disable-Printer).
+void accept_jobs(client_t* con, ipp_attribute_t* uri);
+void reject_jobs(client_t* con, ipp_attribute_t* uri);
+// Resume-Printer / Pause-Printer.
+void start_printer(client_t* con, ipp_attribute_t* uri);
+void stop_printer(client_t* con, ipp_attribute_t* uri);
+// VORN-Move-Job: a queued job to another destination; the owner or an
+// administrator only.
+void move_job(client_t* con, ipp_attribute_t* uri);
+
 // The job id a request names: job-uri "/jobs/ID" (ID from 1), or
 // printer-uri with "job-id" (0 there means the destination's current job).
 // -1 after logging "CALLER: bad job-uri attribute '...'!" or "CALLER: got a
@@ -178,6 +201,9 @@ bool check_attribute_names(client_t* con, const char* caller);
 // Checks "copies" and "page-ranges" of the request, logging with `caller`
 // ("print_job", "create_job") and answering 0x0400; false when refused.
 bool check_copies_and_ranges(client_t* con, const char* caller);
+
+// Whether the request carried a document after its attributes.
+bool has_document(const client_t* con);
 
 // The type of the spooled document: the "compression" check, the spool file,
 // "document-format" (auto-typing application/octet-stream). Messages start

@@ -72,6 +72,13 @@ bool ticket_may_set(const std::string& name) {
 
 }  // namespace
 
+bool has_document(const client_t* con) {
+  // The HTTP service spools every request body, so a request without a
+  // document still comes with an (empty) file.
+  struct stat st {};
+  return !con->filename.empty() && ::stat(con->filename.c_str(), &st) == 0 && st.st_size > 0;
+}
+
 TypeRecord* check_document(client_t* con, const char* caller, int* compressed) {
   ipp_t* request = con->ipp_request.get();
   *compressed = 0;
@@ -88,10 +95,7 @@ TypeRecord* check_document(client_t* con, const char* caller, int* compressed) {
     *compressed = value == "gzip";
   }
 
-  // The HTTP service spools every request body, so a request without a
-  // document still comes with an (empty) file.
-  struct stat st {};
-  if (con->filename.empty() || ::stat(con->filename.c_str(), &st) != 0 || st.st_size == 0) {
+  if (!has_document(con)) {
     LogDiagnostic(L_ERROR, "%s: No file!?!", caller);
     send_ipp_error(con, IPP_BAD_REQUEST);
     return nullptr;

@@ -432,3 +432,10 @@ void LoadAllPrinters() { LoadDestFile(PrintersFile); }
 void LoadAllClasses() { LoadDestFile(ClassesFile); }
 int WritePrintersConf() { return WriteDestFile(PrintersFile); }
 int WriteClassesConf() { return WriteDestFile(ClassesFile); }
+
+void SaveDestinationFile(const printer_t* p) {
+  if (p->type & PRINTER_CLASS)
+    WriteClassesConf();
+  else
+    WritePrintersConf();
+}

@@ -242,6 +242,8 @@ int WritePrintersConf();
 // remote printer of that name until browsing finds it.
 void LoadAllClasses();
 int WriteClassesConf();
+// WriteClassesConf for a class, WritePrintersConf for anything else.
+void SaveDestinationFile(const printer_t* p);
 
 // Rewrites the file named by Printcap in PrintcapFormat (every registry
 // entry, the default first in the bsd format). Nothing when Printcap is
