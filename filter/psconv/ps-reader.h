@@ -1,0 +1,34 @@
+// Reading a PostScript document line by line, with the counted binary
+// sections of DSC read as raw bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+
+inline constexpr size_t kPsLineMax = 8192;  // a line buffer; longer lines come in pieces
+
+struct ps_reader_t {
+  explicit ps_reader_t(FILE* input) : in(input) {}
+
+  // Reads one line of at most kPsLineMax - 1 bytes into `line`, ended by LF,
+  // CR or CR LF, the terminator kept as it stood. Returns the length, or -1
+  // at end of file with nothing read.
+  long read_line();
+  // Reads up to `size` bytes; 0 at end of file.
+  size_t read_bytes(char* to, size_t size);
+
+  std::string_view view() const { return {line, size_t(length)}; }
+
+  FILE* in;
+  char line[kPsLineMax];
+  long length = 0;
+
+ private:
+  bool fill();
+  char buffer_[65536];
+  size_t pos_ = 0, end_ = 0;
+};
+
+// The line without its terminator.
+std::string_view strip_eol(std::string_view line);
