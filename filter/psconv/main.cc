@@ -27,18 +27,7 @@ int main(int argc, char* argv[]) {
   job.job_id = std::atoi(argv[1]);
   job.user = argv[2];
   job.title = argv[3];
-  job.Copies = std::atoi(argv[4]);
-  if (job.Copies < 1) {
-    std::fprintf(stderr, "DEBUG: copies %.40s is out of range, printing 1 copy\n", argv[4]);
-    job.Copies = 1;
-  }
-
-  vorn_options_t options;
-  vornParseOptions(argv[5], options);
-  vorn::ppd_file_ptr ppd(page_setup_from_options(job.page, options, true, stderr));
-  job.ppd = ppd.get();
-  if (ppd && ppd->landscape > 0) job.Landscape = true;
-  psconv_read_options(job, options);
+  vorn::ppd_file_ptr ppd = psconv_prepare(job, argv[4], argv[5]);
 
   int status = psconv_run(job, in);
   if (in != stdin) std::fclose(in);

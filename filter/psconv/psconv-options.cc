@@ -64,6 +64,21 @@ bool page_selected(const psconv_t& job, int p) {
   return false;
 }
 
+vorn::ppd_file_ptr psconv_prepare(psconv_t& job, const char* copies, const char* options) {
+  job.Copies = std::atoi(copies);
+  if (job.Copies < 1) {
+    std::fprintf(job.status, "DEBUG: copies %.40s is out of range, printing 1 copy\n", copies);
+    job.Copies = 1;
+  }
+  vorn_options_t parsed;
+  vornParseOptions(options, parsed);
+  vorn::ppd_file_ptr ppd(page_setup_from_options(job.page, parsed, true, job.status));
+  job.ppd = ppd.get();
+  if (ppd && ppd->landscape > 0) job.Landscape = true;
+  psconv_read_options(job, parsed);
+  return ppd;
+}
+
 void psconv_read_options(psconv_t& job, const vorn_options_t& options) {
   FILE* status = job.status;
   if (const char* v = vornGetOption("page-ranges", options)) {

@@ -47,6 +47,11 @@ struct psconv_t {
   FILE* status = nullptr;  // status lines
 };
 
+// Fills `job` from the copies and options arguments of the command line:
+// the page set-up (opening the PPD named by the environment), then the
+// options of psconv. The record returned is job.ppd.
+vorn::ppd_file_ptr psconv_prepare(psconv_t& job, const char* copies, const char* options);
+
 // Reads the options into `job` after page_setup_from_options has filled
 // job.page and opened job.ppd. Values out of range keep the default and say
 // so in a DEBUG: line.
