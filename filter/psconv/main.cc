@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "filter/common/status-stream.h"
 #include "filter/psconv/psconv.h"
 
 int main(int argc, char* argv[]) {
@@ -21,19 +22,26 @@ int main(int argc, char* argv[]) {
     }
   }
 
+  // Whole status lines in batches; a large output buffer. The document
+  // still streams to the printer a buffer at a time.
+  FILE* status = open_status_stream(2);
+  static char out_buffer[65536];
+  std::setvbuf(stdout, out_buffer, _IOFBF, sizeof(out_buffer));
+
   psconv_t job;
   job.out = stdout;
-  job.status = stderr;
+  job.status = status ? status : stderr;
   job.job_id = std::atoi(argv[1]);
   job.user = argv[2];
   job.title = argv[3];
   vorn::ppd_file_ptr ppd = psconv_prepare(job, argv[4], argv[5]);
 
-  int status = psconv_run(job, in);
+  int rc = psconv_run(job, in);
   if (in != stdin) std::fclose(in);
-  if (std::fflush(stdout) != 0 && status == 0) {
-    std::fprintf(stderr, "ERROR: Unable to write print data - %s\n", std::strerror(errno));
-    status = 1;
+  if (std::fflush(stdout) != 0 && rc == 0) {
+    std::fprintf(job.status, "ERROR: Unable to write print data - %s\n", std::strerror(errno));
+    rc = 1;
   }
-  return status;
+  if (status) std::fclose(status);
+  return rc;
 }

@@ -1,4 +1,6 @@
 // Placing each input page into its slot of the output sheet.
+#include <time.h>
+
 #include "filter/common/ps-procs.h"
 #include "filter/psconv/psconv.h"
 
@@ -12,6 +14,19 @@ void write_turn(const psconv_t& job, float pw, float pl, bool odd) {
     std::fprintf(out, "0.0 %.1f translate -90 rotate\n", pl);
   else
     std::fprintf(out, "%.1f 0.0 translate 90 rotate\n", pw);
+}
+
+// Sends what the printer has waited for longest: the output goes out at
+// least once a second, and otherwise a full buffer at a time, not a write
+// for every page.
+void flush_now_and_then(FILE* out) {
+  static timespec last{};
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  if (now.tv_sec != last.tv_sec) {
+    std::fflush(out);
+    last = now;
+  }
 }
 
 }  // namespace
@@ -234,5 +249,5 @@ void end_nup_page(const psconv_t& job, int n) {
     write_page_labels(out, pg, pg.Orientation);
     std::fputs("VRNshowpage\n", out);
   }
-  std::fflush(out);
+  flush_now_and_then(out);
 }

@@ -10,6 +10,7 @@ bool ps_reader_t::fill() {
 }
 
 long ps_reader_t::read_line() {
+  line_offset = consumed;
   size_t n = 0;
   const size_t max = kPsLineMax - 1;
   while (n < max) {
@@ -18,8 +19,11 @@ long ps_reader_t::read_line() {
     const char* start = buffer_ + pos_;
     size_t avail = end_ - pos_;
     if (avail > max - n) avail = max - n;
-    size_t i = 0;
-    while (i < avail && start[i] != '\n' && start[i] != '\r') i++;
+    // The line ends at the first LF or CR: search for both with the
+    // library's word-at-a-time scan rather than byte by byte.
+    const void* lf = std::memchr(start, '\n', avail);
+    size_t i = lf ? size_t(static_cast<const char*>(lf) - start) : avail;
+    if (const void* cr = std::memchr(start, '\r', i)) i = size_t(static_cast<const char*>(cr) - start);
     std::memcpy(line + n, start, i);
     n += i;
     pos_ += i;
@@ -33,6 +37,7 @@ long ps_reader_t::read_line() {
     break;
   }
   length = long(n);
+  consumed += long(n);
   line[n] = '\0';
   return n == 0 ? -1 : long(n);
 }
@@ -46,6 +51,7 @@ size_t ps_reader_t::read_bytes(char* to, size_t size) {
     pos_ += take;
     n += take;
   }
+  consumed += long(n);
   return n;
 }
 

@@ -23,6 +23,8 @@ struct ps_reader_t {
   FILE* in;
   char line[kPsLineMax];
   long length = 0;
+  long line_offset = 0;  // where the current line starts, from the first byte read
+  long consumed = 0;     // bytes handed out so far
 
  private:
   bool fill();

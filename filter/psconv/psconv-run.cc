@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "filter/common/ps-procs.h"
@@ -17,11 +19,73 @@ namespace {
 bool starts(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 // The recorded pages, for reverse order and filter-side collated copies.
+// A document read from a regular file is read back from that file; one
+// read from a pipe is copied to a temporary file as it goes by. Either way
+// the bytes are read back through a mapping.
 struct page_store_t {
-  FILE* fp = nullptr;
+  FILE* fp = nullptr;        // the temporary copy
   std::string name;
-  std::vector<long> offsets;  // start of each page, then the end
+  int source_fd = -1;        // or the document's own file
+  long source_base = 0;      // file offset of the reader's first byte
+  long written = 0;          // bytes in the temporary copy
+  std::vector<std::pair<long, long>> spans;  // each page's bytes; -1 while open
+  const char* map = nullptr;
+  size_t map_size = 0;
+  std::vector<char> buffer;
+
+  bool active() const { return fp || source_fd >= 0; }
+
+  bool open_temp() {
+    fp = vornTempFile(name);
+    if (!fp) return false;
+    buffer.resize(65536);
+    std::setvbuf(fp, buffer.data(), _IOFBF, buffer.size());
+    return true;
+  }
+  // Uses the document's file when it is a regular file.
+  bool use_source(FILE* in) {
+    struct stat st {};
+    const int fd = fileno(in);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0) return false;
+    source_fd = fd;
+    source_base = long(at);
+    return true;
+  }
+  void put(const char* p, size_t n) {
+    if (!fp) return;
+    std::fwrite(p, 1, n, fp);
+    written += long(n);
+  }
+  // Where the next byte goes (a copy) or comes from (the document).
+  long position(long consumed) const { return fp ? written : source_base + consumed; }
+  void open_span(long at) { spans.push_back({at, -1}); }
+  void close_span(long at) {
+    if (!spans.empty() && spans.back().second < 0) spans.back().second = at;
+  }
+  // Maps the bytes; false when it cannot (they are then read).
+  bool map_all() {
+    int fd = source_fd;
+    size_t size = 0;
+    if (fp) {
+      std::fflush(fp);
+      fd = fileno(fp);
+      size = size_t(written);
+    } else {
+      struct stat st {};
+      if (::fstat(fd, &st) != 0) return false;
+      size = size_t(st.st_size);
+    }
+    if (size == 0) return false;
+    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (m == MAP_FAILED) return false;
+    map = static_cast<const char*>(m);
+    map_size = size;
+    return true;
+  }
   ~page_store_t() {
+    if (map) ::munmap(const_cast<char*>(map), map_size);
     if (fp) {
       std::fclose(fp);
       ::unlink(name.c_str());
@@ -38,6 +102,7 @@ struct run_t {
   int depth = 0;
   int out_page = 1;      // the number of the next output sheet
   int num_pages = 0;     // selected input pages recorded
+  long first_at = 0;     // where the line that decides the document kind starts
 
   run_t(psconv_t& j, FILE* in) : job(j), rd(in) {}
 
@@ -53,7 +118,7 @@ struct run_t {
   // page store when one is in use.
   void data(const char* p, size_t n, bool to_output) {
     if (to_output) write_bcp(job, p, n);
-    if (store.fp) std::fwrite(p, 1, n, store.fp);
+    store.put(p, n);
   }
 
   // Copies the counted bytes of a binary section. False (after the error
@@ -119,17 +184,25 @@ struct run_t {
   }
 
   void copy_page_from_store(int i) {
+    long from = store.spans[size_t(i)].first, to = store.spans[size_t(i)].second;
+    if (store.map) {
+      if (from >= 0 && to >= from && size_t(to) <= store.map_size) write_bcp(job, store.map + from, size_t(to - from));
+      return;
+    }
+    const int fd = store.fp ? fileno(store.fp) : store.source_fd;
     char block[8192];
-    long from = store.offsets[size_t(i)], to = store.offsets[size_t(i) + 1];
-    std::fseek(store.fp, from, SEEK_SET);
     while (from < to) {
       size_t want = to - from > long(sizeof(block)) ? sizeof(block) : size_t(to - from);
-      size_t got = std::fread(block, 1, want, store.fp);
-      if (got == 0) break;
-      write_bcp(job, block, got);
+      ssize_t got = ::pread(fd, block, want, from);
+      if (got <= 0) break;
+      write_bcp(job, block, size_t(got));
       from += long(got);
     }
   }
+
+  // Where the page that is being read ends: at the current line, or at the
+  // end of the document.
+  long page_end() const { return store.position(rd.length > 0 ? rd.line_offset : rd.consumed); }
 
   void non_conforming(std::string_view first);
   void conforming();
@@ -154,28 +227,31 @@ void run_t::non_conforming(std::string_view first) {
   write_setup(job, job.Copies, job.Collate, job.emulate_collate);
   putl("%%EndSetup");
 
-  const bool collate = job.emulate_collate && job.Copies > 1 && store.fp;
+  const bool collate = job.emulate_collate && job.Copies > 1 && store.active();
   if (no_filters()) std::fprintf(job.status, "PAGE: 1 %d\n", sheet_count());
   ppdEmit(job.ppd, job.out, PPD_ORDER_PAGE);
   // The first line went out before the header; the copies need it too.
-  if (collate) std::fwrite(first.data(), 1, first.size(), store.fp);
+  if (collate) {
+    store.open_span(store.position(first_at));
+    store.put(first.data(), first.size());
+  }
   char block[8192];
   size_t got;
   while ((got = rd.read_bytes(block, sizeof(block))) > 0) {
     write_bcp(job, block, got);
-    if (collate) std::fwrite(block, 1, got, store.fp);
+    if (collate) store.put(block, got);
   }
   if (job.wrap_showpage) {
     write_page_labels(job.out, job.page, job.page.Orientation);
     putl("VRNshowpage");
   }
   if (collate) {
-    std::fflush(store.fp);
+    store.close_span(store.position(rd.consumed));
+    store.map_all();
     for (int c = 1; c < job.Copies; c++) {
       if (no_filters()) std::fputs("PAGE: 1 1\n", job.status);
       ppdEmit(job.ppd, job.out, PPD_ORDER_PAGE);
-      std::rewind(store.fp);
-      while ((got = std::fread(block, 1, sizeof(block), store.fp)) > 0) write_bcp(job, block, got);
+      copy_page_from_store(0);
       if (job.wrap_showpage) {
         write_page_labels(job.out, job.page, job.page.Orientation);
         putl("VRNshowpage");
@@ -259,6 +335,13 @@ void run_t::pages() {
   while (have || rd.read_line() >= 0) {
     have = false;
     std::string_view l = rd.view();
+    // Most lines are page content: only comments and a lone 0x04 are looked
+    // at more closely.
+    if (l[0] != '%') {
+      if (l[0] == 0x04 && is_eot(l)) return store.close_span(page_end());
+      data(l.data(), l.size(), out_now);
+      continue;
+    }
     if (starts(l, "%%")) echo_comment(job.status, depth, l);
     if (is_begin_document(l)) {
       depth++;
@@ -268,29 +351,30 @@ void run_t::pages() {
       depth--;
       continue;
     }
-    if (is_eot(l)) return;
     if (depth == 0 && starts(l, "%%EOF")) {
       std::fputs("DEBUG: Saw EOF!\n", job.status);
       saw_eof = true;
-      return;
+      return store.close_span(page_end());
     }
     if (depth == 0 && starts(l, "%%Trailer")) {
       std::fputs("DEBUG: Saw Trailer!\n", job.status);
-      return;
+      return store.close_span(page_end());
     }
     if (depth == 0 && starts(l, "%%Page:")) {
+      store.close_span(page_end());
       if (!page_selected(job, p)) {
         // Skip to the next page; the trailer and the end of the document
         // still count, so that what follows the pages is not lost.
         p++;
         while (rd.read_line() >= 0) {
           std::string_view s = rd.view();
+          if (s[0] != '%' && s[0] != 0x04) continue;
           if (is_begin_document(s)) {
             depth++;
           } else if (starts(s, "%%EndDocument") && depth > 0) {
             depth--;
           } else if (is_binary_start(s)) {
-            if (!copy_binary(s, false, false)) return;
+            if (!copy_binary(s, false, false)) return store.close_span(page_end());
           } else if (depth == 0 &&
                      (starts(s, "%%Page:") || starts(s, "%%Trailer") || starts(s, "%%EOF") || is_eot(s))) {
             have = true;
@@ -299,10 +383,9 @@ void run_t::pages() {
         }
         if (!have) return;
         continue;  // the held line is handled as page p, already counted on
-
       }
       if (out_now && num_pages > 0) end_nup_page(job, num_pages - 1);
-      if (store.fp) store.offsets.push_back(std::ftell(store.fp));
+      if (store.active()) store.open_span(store.position(rd.consumed));
       if (out_now) {
         if (job.PagesPerSheet == 1 || num_pages % job.PagesPerSheet == 0) open_sheet(sheet_count());
         begin_nup_page(job, num_pages, true);
@@ -313,11 +396,12 @@ void run_t::pages() {
     }
     if (is_binary_start(l)) {
       data(l.data(), l.size(), out_now);
-      if (!copy_binary(l, out_now, true)) return;
+      if (!copy_binary(l, out_now, true)) return store.close_span(page_end());
       continue;
     }
     data(l.data(), l.size(), out_now);
   }
+  store.close_span(page_end());
 }
 
 void run_t::after_pages() {
@@ -329,10 +413,8 @@ void run_t::after_pages() {
     close_partial_sheet(num_pages);
     if (job.page.Duplex && out_page % 2 == 0) blank_sheet(sheet_count());
   }
-  if (!store.fp) return;
-  store.offsets.push_back(std::ftell(store.fp));
-  std::fflush(store.fp);
-  if (num_pages == 0) return;
+  if (!store.active() || num_pages == 0) return;
+  store.map_all();
 
   if (job.emulate_reverse) {
     const int sheets = (num_pages + per - 1) / per;
@@ -416,8 +498,7 @@ int psconv_run(psconv_t& job, FILE* in) {
   job.emulate_reverse = job.reverse && !ppdFindOption(ppd, "OutputOrder");
 
   if (job.emulate_reverse || job.emulate_collate) {
-    run.store.fp = vornTempFile(run.store.name);
-    if (!run.store.fp) {
+    if (!run.store.use_source(in) && !run.store.open_temp()) {
       std::fprintf(job.status, "ERROR: Unable to open temp file - %s\n", std::strerror(errno));
       job.emulate_reverse = job.emulate_collate = false;
     }
@@ -452,6 +533,7 @@ int psconv_run(psconv_t& job, FILE* in) {
     } while (begins_uel(run.rd.view()));
   }
   const std::string first(run.rd.length > 0 ? run.rd.view() : std::string_view());
+  run.first_at = run.rd.line_offset;
 
   if (job.bcp == 2) std::fwrite("\x01M", 1, 2, out);
 

@@ -25,6 +25,9 @@ struct PsconvCall {
   std::string ppd;                       // "" for none
   const char* classification = nullptr;  // nullptr: not set
   std::string copies = "1";
+  // Read from a regular file (pages read back from it) rather than from a
+  // stream (pages copied aside).
+  bool from_file = false;
 };
 
 inline PsconvResult RunPsconv(const PsconvCall& c) {
@@ -32,8 +35,17 @@ inline PsconvResult RunPsconv(const PsconvCall& c) {
   ScopedEnv classification("CLASSIFICATION", c.classification);
   PsconvResult r;
   MemOut out, status;
-  FILE* in = c.doc.empty() ? std::fopen("/dev/null", "rb")
-                           : fmemopen(const_cast<char*>(c.doc.data()), c.doc.size(), "rb");
+  FILE* in = nullptr;
+  if (c.from_file) {
+    in = std::tmpfile();
+    if (in) {
+      std::fwrite(c.doc.data(), 1, c.doc.size(), in);
+      std::rewind(in);
+    }
+  } else {
+    in = c.doc.empty() ? std::fopen("/dev/null", "rb")
+                       : fmemopen(const_cast<char*>(c.doc.data()), c.doc.size(), "rb");
+  }
   if (!in) return r;
   psconv_t job;
   job.out = out.fp();

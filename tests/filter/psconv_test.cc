@@ -78,15 +78,18 @@ TEST(Psconv, SheetsCopiesAndOrder) {
        {1, 2, 3, 1, 2, 3}, "1 1|2 1|3 1|4 1|5 1|6 1|7 1|8 1", 2},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    PsconvCall call{DscDoc(c.pages), c.options, c.ppd};
-    call.copies = c.copies;
-    PsconvResult r = RunPsconv(call);
-    ASSERT_EQ(r.rc, 0) << r.status;
-    EXPECT_EQ(PagesShown(r.out), c.shown);
-    EXPECT_EQ(PageLines(r.status), c.page_lines ? c.page_lines : "");
-    // A blank sheet is a lone showpage between the slot's save and restore.
-    EXPECT_EQ(CountOf(r.out, "\nshowpage\n"), c.blank_sheets) << r.out;
+    for (bool from_file : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (from_file ? ", from a file" : ", from a stream"));
+      PsconvCall call{DscDoc(c.pages), c.options, c.ppd};
+      call.copies = c.copies;
+      call.from_file = from_file;
+      PsconvResult r = RunPsconv(call);
+      ASSERT_EQ(r.rc, 0) << r.status;
+      EXPECT_EQ(PagesShown(r.out), c.shown);
+      EXPECT_EQ(PageLines(r.status), c.page_lines ? c.page_lines : "");
+      // A blank sheet is a lone showpage between the slot's save and restore.
+      EXPECT_EQ(CountOf(r.out, "\nshowpage\n"), c.blank_sheets) << r.out;
+    }
   }
 }
 
@@ -198,9 +201,11 @@ TEST(Psconv, DocumentsWithoutPageStructure) {
        false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+   for (bool from_file : {false, true}) {
+    SCOPED_TRACE(std::string(c.what) + (from_file ? ", from a file" : ", from a stream"));
     PsconvCall call{c.doc, c.options, demo};
     call.copies = c.copies;
+    call.from_file = from_file;
     PsconvResult r = RunPsconv(call);
     ASSERT_EQ(r.rc, 0) << r.status;
     EXPECT_NE(r.out.find(c.pages_line), std::string::npos);
@@ -209,6 +214,7 @@ TEST(Psconv, DocumentsWithoutPageStructure) {
     EXPECT_EQ(r.out.find("userdict/showpage{}put\n") != std::string::npos, c.wrapped);
     EXPECT_EQ(CountOf(r.out, "VRNshowpage\n"), c.wrapped ? 1 : 0);
     EXPECT_EQ(r.out.find("%%EOF"), std::string::npos);  // only DSC documents get one
+   }
   }
 }
 
