@@ -10,7 +10,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
-runs=${2:-5}
+runs=${2:-15}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
 
 for tool in psselect psnup; do
@@ -48,30 +48,35 @@ awk 'BEGIN {
   print "%%Trailer"; print "%%EOF"
 }' >"$doc"
 
-# best_of <runs> <command...>: the fastest wall time in seconds.
+# best_of <runs> <command...>: the fastest of the runs, as "wall cpu"
+# seconds (cpu = user + system), timed by the shell itself.
 best_of() {
-  local n=$1 best="" t start end
+  local n=$1 best="" cpu="" t
   shift
   for ((i = 0; i < n; i++)); do
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    t=$(echo "$end - $start" | bc)
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc)" = 1 ]; then best=$t; fi
+    t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
+    read -r real user sys <<<"$t"
+    if [ -z "$best" ] || [ "$(echo "$real < $best" | bc)" = 1 ]; then
+      best=$real
+      cpu=$(echo "$user + $sys" | bc)
+    fi
   done
-  printf '%.4f' "$best"
+  printf '%s %s' "$best" "$cpu"
 }
 
-run_psconv() { env -u PPD -u CLASSIFICATION "$psconv" 1 bench bench 1 "$1" "$doc"; }
+# No printer: the filter does the ordering itself, as for a printer whose
+# PPD offers no output order.
+unset PPD CLASSIFICATION
+run_psconv() { "$psconv" 1 bench bench 1 "$1" "$doc"; }
 
-printf 'document: %s bytes, 1000 pages; best of %d runs\n' "$(wc -c <"$doc")" "$runs"
-printf '%-22s %10s %10s\n' task psconv psutils
+printf 'document: %s bytes, 1000 pages; best of %d runs, seconds (wall, cpu)\n' "$(wc -c <"$doc")" "$runs"
+printf '%-16s %16s %16s\n' task psconv psutils
 for task in "pages 1-500" "reverse order" "2-up"; do
   case "$task" in
     "pages 1-500")   a=$(best_of "$runs" run_psconv "page-ranges=1-500"); b=$(best_of "$runs" psselect -q -p1-500 "$doc") ;;
     "reverse order") a=$(best_of "$runs" run_psconv "OutputOrder=Reverse"); b=$(best_of "$runs" psselect -q -r "$doc") ;;
     "2-up")          a=$(best_of "$runs" run_psconv "number-up=2"); b=$(best_of "$runs" psnup -q -2 "$doc") ;;
   esac
-  verdict=$(echo "$a <= $b" | bc)
-  printf '%-22s %10s %10s  %s\n' "$task" "$a" "$b" "$([ "$verdict" = 1 ] && echo "psconv at least as fast" || echo "psconv slower")"
+  verdict=$(echo "${a%% *} <= ${b%% *}" | bc)
+  printf '%-16s %16s %16s  %s\n' "$task" "$a" "$b" "$([ "$verdict" = 1 ] && echo "psconv at least as fast" || echo "psconv slower")"
 done

@@ -1,6 +1,8 @@
 // Placing each input page into its slot of the output sheet.
 #include <time.h>
 
+#include <cstring>
+
 #include "filter/common/ps-procs.h"
 #include "filter/psconv/psconv.h"
 
@@ -29,6 +31,23 @@ void flush_now_and_then(FILE* out) {
   }
 }
 
+// The page geometry for the log, before every page. It changes at most a
+// few times in a document, so its text is kept rather than formatted anew.
+void write_geometry(FILE* status, const vorn_page_t& pg) {
+  static float last[6] = {-1, -1, -1, -1, -1, -1};
+  static char text[256];
+  const float now[6] = {pg.PageLeft, pg.PageRight, pg.PageBottom, pg.PageTop, pg.PageWidth, pg.PageLength};
+  if (std::memcmp(now, last, sizeof(now)) != 0) {
+    std::snprintf(text, sizeof(text),
+                  "DEBUG: pw = %.1f, pl = %.1f\nDEBUG: PageLeft = %.1f, PageRight = %.1f\n"
+                  "DEBUG: PageTop = %.1f, PageBottom = %.1f\nDEBUG: PageWidth = %.1f, PageLength = %.1f\n",
+                  pg.PageRight - pg.PageLeft, pg.PageTop - pg.PageBottom, pg.PageLeft, pg.PageRight, pg.PageTop,
+                  pg.PageBottom, pg.PageWidth, pg.PageLength);
+    std::memcpy(last, now, sizeof(now));
+  }
+  std::fputs(text, status);
+}
+
 }  // namespace
 
 void begin_nup_page(const psconv_t& job, int n, bool show_border) {
@@ -42,10 +61,7 @@ void begin_nup_page(const psconv_t& job, int n, bool show_border) {
   const int pos = n % per;
   const float pw = pg.PageRight - pg.PageLeft;
   const float pl = pg.PageTop - pg.PageBottom;
-  std::fprintf(job.status, "DEBUG: pw = %.1f, pl = %.1f\n", pw, pl);
-  std::fprintf(job.status, "DEBUG: PageLeft = %.1f, PageRight = %.1f\n", pg.PageLeft, pg.PageRight);
-  std::fprintf(job.status, "DEBUG: PageTop = %.1f, PageBottom = %.1f\n", pg.PageTop, pg.PageBottom);
-  std::fprintf(job.status, "DEBUG: PageWidth = %.1f, PageLength = %.1f\n", pg.PageWidth, pg.PageLength);
+  write_geometry(job.status, pg);
 
   switch (pg.Orientation) {
     case 1: std::fprintf(out, "%.1f 0.0 translate 90 rotate\n", pg.PageLength); break;

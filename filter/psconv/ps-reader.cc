@@ -9,21 +9,44 @@ bool ps_reader_t::fill() {
   return end_ > 0;
 }
 
+// The line ends at the first LF or CR in [p, p + n): both are searched for
+// with the library's word-at-a-time scan rather than byte by byte.
+static size_t line_end(const char* p, size_t n) {
+  const void* lf = std::memchr(p, '\n', n);
+  size_t i = lf ? size_t(static_cast<const char*>(lf) - p) : n;
+  if (const void* cr = std::memchr(p, '\r', i)) i = size_t(static_cast<const char*>(cr) - p);
+  return i;
+}
+
 long ps_reader_t::read_line() {
   line_offset = consumed;
-  size_t n = 0;
   const size_t max = kPsLineMax - 1;
+
+  // Most lines lie whole in the buffer: hand them out from there.
+  if (fill()) {
+    const char* start = buffer_ + pos_;
+    size_t avail = end_ - pos_;
+    if (avail > max) avail = max;
+    size_t i = line_end(start, avail);
+    // A CR at the end of the buffer may be followed by an LF not yet read.
+    if (i < avail && (start[i] == '\n' || i + 1 < end_ - pos_)) {
+      size_t n = i + 1;
+      if (start[i] == '\r' && n < max && start[n] == '\n') n++;
+      ptr_ = start;
+      pos_ += n;
+      length = long(n);
+      consumed += length;
+      return length;
+    }
+  }
+
+  size_t n = 0;
   while (n < max) {
     if (!fill()) break;
-    // Copy up to the next terminator in one go.
     const char* start = buffer_ + pos_;
     size_t avail = end_ - pos_;
     if (avail > max - n) avail = max - n;
-    // The line ends at the first LF or CR: search for both with the
-    // library's word-at-a-time scan rather than byte by byte.
-    const void* lf = std::memchr(start, '\n', avail);
-    size_t i = lf ? size_t(static_cast<const char*>(lf) - start) : avail;
-    if (const void* cr = std::memchr(start, '\r', i)) i = size_t(static_cast<const char*>(cr) - start);
+    size_t i = line_end(start, avail);
     std::memcpy(line + n, start, i);
     n += i;
     pos_ += i;
@@ -36,8 +59,9 @@ long ps_reader_t::read_line() {
     }
     break;
   }
+  ptr_ = line;
   length = long(n);
-  consumed += long(n);
+  consumed += length;
   line[n] = '\0';
   return n == 0 ? -1 : long(n);
 }

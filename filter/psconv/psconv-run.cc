@@ -78,7 +78,7 @@ struct page_store_t {
       size = size_t(st.st_size);
     }
     if (size == 0) return false;
-    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (m == MAP_FAILED) return false;
     map = static_cast<const char*>(m);
     map_size = size;
