@@ -73,10 +73,16 @@ const char kPlain[] =
 const char kEps[] =
     "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 100 100 300 200\n%%EndComments\n"
     "newpath 100 100 moveto 200 0 rlineto 0 100 rlineto -200 0 rlineto closepath fill\n%%EOF\n";
-// A PJL job ticket in front of a DSC document.
+// A PJL header in front of a DSC document.
 const std::string kPjl =
     "\x1b%-12345X@PJL JOB NAME=\"ticket\"\r\n@PJL SET COPIES=1\r\n@PJL SET DUPLEX=OFF\r\n"
     "@PJL COMMENT account=42\r\n@PJL ENTER LANGUAGE=POSTSCRIPT\r\n";
+
+// A job ticket the scheduler read when the job came in; psconv passes it on.
+std::string Ticketed(std::string doc) {
+  doc.insert(doc.find('\n') + 1, "%vornJobTicket: job-priority=90 copies=1\n");
+  return doc;
+}
 
 TEST_F(Render, EveryOptionSetRendersWithTheSheetsExpected) {
   const std::string demo = DemoPpd();
@@ -106,7 +112,7 @@ TEST_F(Render, EveryOptionSetRendersWithTheSheetsExpected) {
       {"plain PostScript", kPlain, "", "", "1", nullptr, 2, 0},
       {"plain PostScript with 4-up draws on one sheet", kPlain, "number-up=4", "", "1", nullptr, 1, 0},
       {"EPS", kEps, "", demo, "1", nullptr, 1, 0},
-      {"PJL ticket", kPjl + DscDoc(3), "page-ranges=3", demo, "1", nullptr, 1, 0},
+      {"PJL header and job ticket", kPjl + Ticketed(DscDoc(3)), "page-ranges=3", demo, "1", nullptr, 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
