@@ -103,6 +103,7 @@ struct run_t {
   int out_page = 1;      // the number of the next output sheet
   int num_pages = 0;     // selected input pages recorded
   long first_at = 0;     // where the line that decides the document kind starts
+  bool paged = false;    // a sheet has been opened: showpage is the filter's
 
   run_t(psconv_t& j, FILE* in) : job(j), rd(in) {}
 
@@ -152,13 +153,52 @@ struct run_t {
   }
   static bool is_eot(std::string_view l) { return strip_eol(l) == "\x04"; }
 
-  void showpage_redefinition() {
+  // The document's showpage gives way to the filter's, which ends each
+  // sheet. Until the first sheet is opened (VRNpaged), and in documents
+  // without pages, showpage still ends a page, with its banners: a document
+  // whose pages the filter cannot see loses none of them.
+  void showpage_redefinition(bool with_procs) {
+    // In a DSC header the document's code may run before our prolog and
+    // set-up: the banner needs its procedures defined already.
+    if (with_procs) {
+      write_rect_procs(job.out);
+      write_sheet_label_proc();
+    }
     putl("userdict/VRNshowpage/showpage load put");
-    putl("userdict/showpage{}put");
+    putl("userdict/VRNpaged false put userdict/VRNshown false put");
+    put("userdict/showpage{VRNpaged not{");
+    write_page_labels(job.out, job.page, job.page.Orientation);
+    putl("VRNshowpage userdict/VRNshown true put}if}put");
+  }
+  // The banner procedure for the sheets of this job: along the long side of
+  // the sheet for 2-up and 6-up.
+  void write_sheet_label_proc() {
+    const vorn_page_t& pg = job.page;
+    const char* label = job.has_label ? job.label.c_str() : nullptr;
+    if (job.PagesPerSheet == 2 || job.PagesPerSheet == 6) {
+      if (pg.Orientation & 1)
+        write_label_proc(job.out, label, pg.PageBottom, pg.PageWidth - pg.PageLength + pg.PageTop, pg.PageLength);
+      else
+        write_label_proc(job.out, label, pg.PageLeft, pg.PageRight, pg.PageLength);
+    } else {
+      write_label_proc(job.out, label, pg.PageBottom, pg.PageTop, pg.PageWidth);
+    }
+  }
+
+  // The banners and the end of the page, unless the document's showpage
+  // has ended it already.
+  void end_unpaged() {
+    put("VRNshown not{");
+    write_page_labels(job.out, job.page, job.page.Orientation);
+    putl("VRNshowpage}if userdict/VRNshown false put");
   }
 
   // "PAGE:", "%%Page:" and the PPD's page set-up for a new sheet.
   void open_sheet(int count) {
+    if (job.wrap_showpage && !paged) {
+      putl("userdict/VRNpaged true put");
+      paged = true;
+    }
     if (no_filters()) std::fprintf(job.status, "PAGE: %d %d\n", out_page, count);
     std::fprintf(job.out, "%%%%Page: %d %d\n", out_page, out_page);
     out_page++;
@@ -217,7 +257,7 @@ void run_t::non_conforming(std::string_view first) {
     std::fprintf(job.out, "%%%%Pages: %d\n", job.Copies);
   else
     putl("%%Pages: 1");
-  if (job.wrap_showpage) showpage_redefinition();
+  if (job.wrap_showpage) showpage_redefinition(false);
   putl("%%BeginProlog");
   write_label_proc(job.out, job.has_label ? job.label.c_str() : nullptr, job.page.PageBottom, job.page.PageTop,
                    job.page.PageWidth);
@@ -241,10 +281,7 @@ void run_t::non_conforming(std::string_view first) {
     write_bcp(job, block, got);
     if (collate) store.put(block, got);
   }
-  if (job.wrap_showpage) {
-    write_page_labels(job.out, job.page, job.page.Orientation);
-    putl("VRNshowpage");
-  }
+  if (job.wrap_showpage) end_unpaged();
   if (collate) {
     store.close_span(store.position(rd.consumed));
     store.map_all();
@@ -252,10 +289,7 @@ void run_t::non_conforming(std::string_view first) {
       if (no_filters()) std::fputs("PAGE: 1 1\n", job.status);
       ppdEmit(job.ppd, job.out, PPD_ORDER_PAGE);
       copy_page_from_store(0);
-      if (job.wrap_showpage) {
-        write_page_labels(job.out, job.page, job.page.Orientation);
-        putl("VRNshowpage");
-      }
+      if (job.wrap_showpage) end_unpaged();
     }
   }
 }
@@ -270,7 +304,7 @@ bool run_t::header() {
     if (depth == 0 && starts(l, "%%Page:")) break;
     if (starts(l, "%%")) echo_comment(job.status, depth, l);
     if (job.wrap_showpage && !redefined && !strip_eol(l).empty() && l[0] != '%') {
-      showpage_redefinition();
+      showpage_redefinition(true);
       redefined = true;
     }
     if (is_begin_document(l)) {
@@ -313,18 +347,9 @@ bool run_t::header() {
     write_setup(job, job.Copies, job.Collate, job.emulate_collate);
     putl("%%EndSetup");
   }
-  if (!redefined && job.wrap_showpage) showpage_redefinition();
+  if (!redefined && job.wrap_showpage) showpage_redefinition(false);
 
-  const vorn_page_t& pg = job.page;
-  const char* label = job.has_label ? job.label.c_str() : nullptr;
-  if (job.PagesPerSheet == 2 || job.PagesPerSheet == 6) {
-    if (pg.Orientation & 1)
-      write_label_proc(job.out, label, pg.PageBottom, pg.PageWidth - pg.PageLength + pg.PageTop, pg.PageLength);
-    else
-      write_label_proc(job.out, label, pg.PageLeft, pg.PageRight, pg.PageLength);
-  } else {
-    write_label_proc(job.out, label, pg.PageBottom, pg.PageTop, pg.PageWidth);
-  }
+  write_sheet_label_proc();
   return held;
 }
 
@@ -478,6 +503,8 @@ void run_t::conforming() {
   const bool held = header();
   if (failed) return;
   if (held) pages();
+  // Without page comments the document's own showpage ended its pages.
+  if (!held && job.wrap_showpage) end_unpaged();
   if (failed) return;
   after_pages();
   trailer();

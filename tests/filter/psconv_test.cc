@@ -178,6 +178,14 @@ TEST(Psconv, BinaryProtocolQuotesDocumentBytes) {
   }
 }
 
+// What stands in for the document's showpage while the filter draws
+// banners, and the end of a document whose pages the filter cannot see.
+const char kShowpageWrap[] =
+    "userdict/VRNshowpage/showpage load put\n"
+    "userdict/VRNpaged false put userdict/VRNshown false put\n"
+    "userdict/showpage{VRNpaged not{gsave\nVRNwl\ngrestore\nVRNshowpage userdict/VRNshown true put}if}put\n";
+const char kUnpagedEnd[] = "VRNshown not{gsave\nVRNwl\ngrestore\nVRNshowpage}if userdict/VRNshown false put\n";
+
 TEST(Psconv, DocumentsWithoutPageStructure) {
   const std::string demo = DemoPpd();
   const struct {
@@ -192,30 +200,48 @@ TEST(Psconv, DocumentsWithoutPageStructure) {
   } cases[] = {
       {"plain PostScript is one page", "%!\n72 500 moveto (Page 1) show showpage\n", "", "1", "%%Pages: 1\n", 1,
        "1 1", false},
-      {"EPS is one page and its showpage is the filter's",
+      {"EPS is one page with the filter's showpage",
        "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n(Page 1) show\n", "", "1", "%%Pages: 1\n", 1, "1 1",
        true},
+      {"a label keeps every page of plain PostScript", "%!\n(Page 1) show showpage (Page 2) show showpage\n",
+       "page-label=x", "1", "%%Pages: 1\n", 2, "1 1", true},
       {"collated copies repeat the document", "%!\n(Page 1) show showpage\n", "Collate=True", "3",
        "%%Pages: 3\n", 3, "1 1|1 1|1 1", false},
+      {"collated copies with banners", "%!\n(Page 1) show showpage\n", "Collate=True number-up=2", "2",
+       "%%Pages: 2\n", 2, "1 1|1 1", true},
       {"uncollated copies are counted once", "%!\n(Page 1) show showpage\n", "", "3", "%%Pages: 1\n", 1, "1 3",
        false},
   };
   for (const auto& c : cases) {
-   for (bool from_file : {false, true}) {
-    SCOPED_TRACE(std::string(c.what) + (from_file ? ", from a file" : ", from a stream"));
-    PsconvCall call{c.doc, c.options, demo};
-    call.copies = c.copies;
-    call.from_file = from_file;
-    PsconvResult r = RunPsconv(call);
-    ASSERT_EQ(r.rc, 0) << r.status;
-    EXPECT_NE(r.out.find(c.pages_line), std::string::npos);
-    EXPECT_EQ(int(PagesShown(r.out).size()), c.shown);
-    EXPECT_EQ(PageLines(r.status), c.page_lines);
-    EXPECT_EQ(r.out.find("userdict/showpage{}put\n") != std::string::npos, c.wrapped);
-    EXPECT_EQ(CountOf(r.out, "VRNshowpage\n"), c.wrapped ? 1 : 0);
-    EXPECT_EQ(r.out.find("%%EOF"), std::string::npos);  // only DSC documents get one
-   }
+    for (bool from_file : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (from_file ? ", from a file" : ", from a stream"));
+      PsconvCall call{c.doc, c.options, demo};
+      call.copies = c.copies;
+      call.from_file = from_file;
+      PsconvResult r = RunPsconv(call);
+      ASSERT_EQ(r.rc, 0) << r.status;
+      EXPECT_NE(r.out.find(c.pages_line), std::string::npos);
+      EXPECT_EQ(int(PagesShown(r.out).size()), c.shown);
+      EXPECT_EQ(PageLines(r.status), c.page_lines);
+      EXPECT_EQ(r.out.find(kShowpageWrap) != std::string::npos, c.wrapped);
+      // Each copy ends with the page the document may not have ended.
+      EXPECT_EQ(CountOf(r.out, kUnpagedEnd), c.wrapped ? std::atoi(c.copies) : 0);
+      EXPECT_EQ(r.out.find("%%EOF"), std::string::npos);  // only DSC documents get one
+    }
   }
+}
+
+// A DSC header without page comments: the filter never sees a page, so the
+// document's showpage keeps ending pages, with their banners.
+TEST(Psconv, DscDocumentWithoutPageComments) {
+  const std::string doc = "%!PS-Adobe-3.0\n%%Title: x\n%%EndComments\n(Page 1) show showpage\n"
+                          "(Page 2) show showpage\n%%EOF\n";
+  PsconvResult r = RunPsconv({doc, "page-label=Draft"});
+  ASSERT_EQ(r.rc, 0);
+  EXPECT_NE(r.out.find(std::string(kShowpageWrap) + "(Page 1)"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("userdict/VRNpaged true put"), std::string::npos);
+  EXPECT_NE(r.out.find(std::string(kUnpagedEnd) + "%%Trailer\n%%Pages: 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.status.find("DEBUG: No page of the document was selected\n"), std::string::npos);
 }
 
 TEST(Psconv, PjlHeaderIsSkipped) {
@@ -308,9 +334,11 @@ TEST(Psconv, BannersWrapShowpage) {
     else
       EXPECT_NE(r.out.find("userdict/VRNwl{}bind put\n"), std::string::npos);
     if (c.showpages) {
-      // The document's showpage is disabled before its first code line and
-      // given back in the trailer.
-      EXPECT_LT(r.out.find("userdict/showpage{}put\n"), r.out.find("/F {"));
+      // The document's showpage gives way before its first code line, the
+      // filter's takes over at the first sheet, and it is given back in the
+      // trailer.
+      EXPECT_LT(r.out.find(kShowpageWrap), r.out.find("/F {"));
+      EXPECT_LT(r.out.find("userdict/VRNpaged true put\n%%Page: 1 1\n"), r.out.find("(Page 1)"));
       EXPECT_NE(r.out.find("%%Trailer\n%%Pages: " + std::to_string(c.showpages) +
                            "\nuserdict/showpage/VRNshowpage load put\n\n"),
                 std::string::npos);

@@ -70,6 +70,9 @@ class Render : public ::testing::Test {
 const char kPlain[] =
     "%!\n/Helvetica findfont 30 scalefont setfont\n72 600 moveto (First) show showpage\n"
     "72 600 moveto (Second) show showpage\n";
+const char kNoPages[] =
+    "%!PS-Adobe-3.0\n%%EndComments\n/Helvetica findfont 30 scalefont setfont\n"
+    "72 600 moveto (First) show showpage\n72 600 moveto (Second) show showpage\n%%EOF\n";
 const char kEps[] =
     "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 100 100 300 200\n%%EndComments\n"
     "newpath 100 100 moveto 200 0 rlineto 0 100 rlineto -200 0 rlineto closepath fill\n%%EOF\n";
@@ -110,7 +113,8 @@ TEST_F(Render, EveryOptionSetRendersWithTheSheetsExpected) {
        demo, "1", nullptr, 4, 1},
       {"classification banner on A4", dsc, "page-label=x media=A4", demo, "1", "secret", 5, 0},
       {"plain PostScript", kPlain, "", "", "1", nullptr, 2, 0},
-      {"plain PostScript with 4-up draws on one sheet", kPlain, "number-up=4", "", "1", nullptr, 1, 0},
+      {"plain PostScript with a banner keeps its pages", kPlain, "number-up=4 page-label=x", "", "1", nullptr, 2, 0},
+      {"DSC without page comments keeps its pages", kNoPages, "page-label=x", "", "1", nullptr, 2, 0},
       {"EPS", kEps, "", demo, "1", nullptr, 1, 0},
       {"PJL header and job ticket", kPjl + Ticketed(DscDoc(3)), "page-ranges=3", demo, "1", nullptr, 1, 0},
   };
