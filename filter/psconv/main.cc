@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
   psconv_t job;
   job.out = stdout;
   job.status = status ? status : stderr;
-  job.job_id = std::atoi(argv[1]);
+  job.job_id = int(std::strtol(argv[1], nullptr, 10) & 0x7fffffff);
   job.user = argv[2];
   job.title = argv[3];
   vorn::ppd_file_ptr ppd = psconv_prepare(job, argv[4], argv[5]);

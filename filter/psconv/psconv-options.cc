@@ -20,6 +20,15 @@ long read_number(std::string_view s, size_t& i) {
   return v > INT_MAX ? INT_MAX : v;
 }
 
+// The leading decimal integer of an option value (0 when there is none),
+// clamped so that no value can overflow what is computed from it.
+int option_int(const char* v) {
+  long n = std::strtol(v, nullptr, 10);
+  if (n > 1000000) n = 1000000;
+  if (n < -1000000) n = -1000000;
+  return int(n);
+}
+
 }  // namespace
 
 bool parse_page_ranges(std::string_view text, std::vector<psconv_range_t>& ranges) {
@@ -65,8 +74,10 @@ bool page_selected(const psconv_t& job, int p) {
 }
 
 vorn::ppd_file_ptr psconv_prepare(psconv_t& job, const char* copies, const char* options) {
-  job.Copies = std::atoi(copies);
-  if (job.Copies < 1) {
+  job.Copies = option_int(copies);
+  // The scheduler keeps copies within its own limit; anything past this
+  // one would keep the filter repeating the document for hours.
+  if (job.Copies < 1 || job.Copies > 100000) {
     std::fprintf(job.status, "DEBUG: copies %.40s is out of range, printing 1 copy\n", copies);
     job.Copies = 1;
   }
@@ -96,7 +107,7 @@ void psconv_read_options(psconv_t& job, const vorn_options_t& options) {
   if (is_true(vornGetOption("Collate", options))) job.Collate = true;
   if (const char* v = vornGetOption("OutputOrder", options); v && vorn::iequals(v, "Reverse")) job.reverse = true;
   if (const char* v = vornGetOption("number-up", options)) {
-    int n = std::atoi(v);
+    int n = option_int(v);
     // The sheet layouts exist for these counts only; anything else would
     // draw pages over each other, or divide by zero below 1.
     if (n == 1 || n == 2 || n == 4 || n == 6 || n == 9 || n == 16)
@@ -122,14 +133,14 @@ void psconv_read_options(psconv_t& job, const vorn_options_t& options) {
       if (vorn::iequals(v, kLayouts[i])) job.SheetOrder = i;
   }
   if (const char* v = vornGetOption("gamma", options)) {
-    float g = float(std::atoi(v)) * 0.001f;
+    float g = float(option_int(v)) * 0.001f;
     if (g > 0)
       job.gamma = g;
     else
       std::fprintf(status, "DEBUG: gamma %.40s is out of range, ignoring it\n", v);
   }
   if (const char* v = vornGetOption("brightness", options)) {
-    float b = float(std::atoi(v)) * 0.01f;
+    float b = float(option_int(v)) * 0.01f;
     if (b >= 0)
       job.brightness = b;
     else

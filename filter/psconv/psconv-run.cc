@@ -314,7 +314,8 @@ bool run_t::header() {
       put(l);
       depth--;
     } else if (depth == 0 && starts(l, kRotationPrefix)) {
-      int r = (std::atoi(std::string(l.substr(kRotationPrefix.size())).c_str()) / 90) & 3;
+      long degrees = std::strtol(std::string(l.substr(kRotationPrefix.size())).c_str(), nullptr, 10);
+      int r = int((degrees % 360) / 90) & 3;
       if (r != job.page.Orientation) {
         job.page.Orientation = (r - job.page.Orientation) & 3;
         rotate_page_frame(job.page);

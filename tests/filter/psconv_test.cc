@@ -377,6 +377,8 @@ TEST(Psconv, OutOfRangeOptionsFallBack) {
       {"brightness=-5", "1", "DEBUG: brightness -5 is out of range, ignoring it\n", 4},
       {"", "0", "DEBUG: copies 0 is out of range, printing 1 copy\n", 4},
       {"", "-3", "DEBUG: copies -3 is out of range", 4},
+      {"", "99999999999999999999", "DEBUG: copies 99999999999999999999 is out of range", 4},
+      {"number-up=99999999999999999999", "1", "DEBUG: number-up 99999999999999999999 is not supported", 4},
       {"page-left=500 page-right=500", "1", "DEBUG: Margins leave no imageable area, ignoring them\n", 4},
   };
   for (const auto& c : cases) {
