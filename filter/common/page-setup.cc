@@ -104,7 +104,9 @@ int orientation_from_options(const vorn_options_t& options, int current) {
   if (const char* v = vornGetOption("orientation-requested", options)) {
     int o = leading_int(v) - 3;
     if (o >= 2) o ^= 1;
-    return o;
+    // Values outside 3-6 keep only the low two bits, so that every part of
+    // the geometry sees the same orientation.
+    return o & 3;
   }
   return current;
 }
