@@ -5,93 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "filter/common/ps-procs.h"
+#include "filter/psconv/page-store.h"
 #include "filter/psconv/ps-reader.h"
 #include "filter/psconv/psconv.h"
-#include "vorn/file.h"
 
 namespace {
 
 bool starts(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
-// The recorded pages, for reverse order and filter-side collated copies.
-// A document read from a regular file is read back from that file; one
-// read from a pipe is copied to a temporary file as it goes by. Either way
-// the bytes are read back through a mapping.
-struct page_store_t {
-  FILE* fp = nullptr;        // the temporary copy
-  std::string name;
-  int source_fd = -1;        // or the document's own file
-  long source_base = 0;      // file offset of the reader's first byte
-  long written = 0;          // bytes in the temporary copy
-  std::vector<std::pair<long, long>> spans;  // each page's bytes; -1 while open
-  const char* map = nullptr;
-  size_t map_size = 0;
-  std::vector<char> buffer;
-
-  bool active() const { return fp || source_fd >= 0; }
-
-  bool open_temp() {
-    fp = vornTempFile(name);
-    if (!fp) return false;
-    buffer.resize(65536);
-    std::setvbuf(fp, buffer.data(), _IOFBF, buffer.size());
-    return true;
-  }
-  // Uses the document's file when it is a regular file.
-  bool use_source(FILE* in) {
-    struct stat st {};
-    const int fd = fileno(in);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const off_t at = ::lseek(fd, 0, SEEK_CUR);
-    if (at < 0) return false;
-    source_fd = fd;
-    source_base = long(at);
-    return true;
-  }
-  void put(const char* p, size_t n) {
-    if (!fp) return;
-    std::fwrite(p, 1, n, fp);
-    written += long(n);
-  }
-  // Where the next byte goes (a copy) or comes from (the document).
-  long position(long consumed) const { return fp ? written : source_base + consumed; }
-  void open_span(long at) { spans.push_back({at, -1}); }
-  void close_span(long at) {
-    if (!spans.empty() && spans.back().second < 0) spans.back().second = at;
-  }
-  // Maps the bytes; false when it cannot (they are then read).
-  bool map_all() {
-    int fd = source_fd;
-    size_t size = 0;
-    if (fp) {
-      std::fflush(fp);
-      fd = fileno(fp);
-      size = size_t(written);
-    } else {
-      struct stat st {};
-      if (::fstat(fd, &st) != 0) return false;
-      size = size_t(st.st_size);
-    }
-    if (size == 0) return false;
-    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (m == MAP_FAILED) return false;
-    map = static_cast<const char*>(m);
-    map_size = size;
-    return true;
-  }
-  ~page_store_t() {
-    if (map) ::munmap(const_cast<char*>(map), map_size);
-    if (fp) {
-      std::fclose(fp);
-      ::unlink(name.c_str());
-    }
-  }
-};
 
 struct run_t {
   psconv_t& job;
@@ -224,20 +147,7 @@ struct run_t {
   }
 
   void copy_page_from_store(int i) {
-    long from = store.spans[size_t(i)].first, to = store.spans[size_t(i)].second;
-    if (store.map) {
-      if (from >= 0 && to >= from && size_t(to) <= store.map_size) write_bcp(job, store.map + from, size_t(to - from));
-      return;
-    }
-    const int fd = store.fp ? fileno(store.fp) : store.source_fd;
-    char block[8192];
-    while (from < to) {
-      size_t want = to - from > long(sizeof(block)) ? sizeof(block) : size_t(to - from);
-      ssize_t got = ::pread(fd, block, want, from);
-      if (got <= 0) break;
-      write_bcp(job, block, size_t(got));
-      from += long(got);
-    }
+    store.copy(size_t(i), [this](const char* p, size_t n) { write_bcp(job, p, n); });
   }
 
   // Where the page that is being read ends: at the current line, or at the
