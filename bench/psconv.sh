@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # psconv timing against psutils on one generated 1,000-page DSC document:
 # pages 1-500, reverse order and 2-up, each by psconv and by psselect/psnup
-# in the same run. Prints seconds per task (best of the runs) and nothing
-# else is judged: the target is psconv at least as fast as psutils.
+# in the same run. Prints seconds per task (the median of the runs) and
+# nothing else is judged: the target is psconv at least as fast as psutils.
 #   bash bench/psconv.sh [build-dir] [runs]
 # psutils is not a build dependency. Install it without its recommended
 # packages (they bring in a PostScript interpreter we must not use):
@@ -10,7 +10,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
-runs=${2:-15}
+runs=${2:-21}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
 
 for tool in psselect psnup; do
@@ -48,20 +48,21 @@ awk 'BEGIN {
   print "%%Trailer"; print "%%EOF"
 }' >"$doc"
 
-# best_of <runs> <command...>: the fastest of the runs, as "wall cpu"
-# seconds (cpu = user + system), timed by the shell itself.
-best_of() {
-  local n=$1 best="" cpu="" t
-  shift
-  for ((i = 0; i < n; i++)); do
-    t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
-    read -r real user sys <<<"$t"
-    if [ -z "$best" ] || [ "$(echo "$real < $best" | bc)" = 1 ]; then
-      best=$real
-      cpu=$(echo "$user + $sys" | bc)
-    fi
-  done
-  printf '%s %s' "$best" "$cpu"
+# once <command...>: "wall cpu" seconds of one run (cpu = user + system),
+# timed by the shell itself.
+once() {
+  local t real user sys
+  t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
+  read -r real user sys <<<"$t"
+  echo "$real $(echo "$user + $sys" | bc)"
+}
+
+# median <file>: the median of each column of "wall cpu" lines.
+median() {
+  local n
+  n=$(wc -l <"$1")
+  printf '%s %s' "$(cut -d' ' -f1 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")" \
+                 "$(cut -d' ' -f2 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")"
 }
 
 # No printer: the filter does the ordering itself, as for a printer whose
@@ -69,14 +70,22 @@ best_of() {
 unset PPD CLASSIFICATION
 run_psconv() { "$psconv" 1 bench bench 1 "$1" "$doc"; }
 
-printf 'document: %s bytes, 1000 pages; best of %d runs, seconds (wall, cpu)\n' "$(wc -c <"$doc")" "$runs"
+printf 'document: %s bytes, 1000 pages; median of %d runs taken in turns, seconds (wall cpu)\n' \
+  "$(wc -c <"$doc")" "$runs"
 printf '%-16s %16s %16s\n' task psconv psutils
 for task in "pages 1-500" "reverse order" "2-up"; do
   case "$task" in
-    "pages 1-500")   a=$(best_of "$runs" run_psconv "page-ranges=1-500"); b=$(best_of "$runs" psselect -q -p1-500 "$doc") ;;
-    "reverse order") a=$(best_of "$runs" run_psconv "OutputOrder=Reverse"); b=$(best_of "$runs" psselect -q -r "$doc") ;;
-    "2-up")          a=$(best_of "$runs" run_psconv "number-up=2"); b=$(best_of "$runs" psnup -q -2 "$doc") ;;
+    "pages 1-500")   mine=(run_psconv "page-ranges=1-500");  theirs=(psselect -q -p1-500 "$doc") ;;
+    "reverse order") mine=(run_psconv "OutputOrder=Reverse"); theirs=(psselect -q -r "$doc") ;;
+    "2-up")          mine=(run_psconv "number-up=2");         theirs=(psnup -q -2 "$doc") ;;
   esac
+  : >"$work/a"; : >"$work/b"
+  # In turns, so that whatever else the machine does weighs on both alike.
+  for ((i = 0; i < runs; i++)); do
+    once "${mine[@]}" >>"$work/a"
+    once "${theirs[@]}" >>"$work/b"
+  done
+  a=$(median "$work/a"); b=$(median "$work/b")
   verdict=$(echo "${a%% *} <= ${b%% *}" | bc)
   printf '%-16s %16s %16s  %s\n' "$task" "$a" "$b" "$([ "$verdict" = 1 ] && echo "psconv at least as fast" || echo "psconv slower")"
 done
