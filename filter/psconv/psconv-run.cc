@@ -49,7 +49,7 @@ struct run_t {
   // message) when the document ends first.
   bool copy_binary(std::string_view line, bool to_output, bool keep) {
     size_t colon = line.find(':');
-    long count = colon == std::string_view::npos ? 0 : std::atol(std::string(line.substr(colon + 1)).c_str());
+    long count = colon == std::string_view::npos ? 0 : std::strtol(std::string(line.substr(colon + 1)).c_str(), nullptr, 10);
     char block[8192];
     while (count > 0) {
       size_t want = count > long(sizeof(block)) ? sizeof(block) : size_t(count);
