@@ -25,6 +25,8 @@ endif()
 file(GLOB rules "${VORN_SOURCE_DIR}/data/*.types" "${VORN_SOURCE_DIR}/data/*.convs")
 file(INSTALL ${rules} DESTINATION "${VORN_SERVERROOT}")
 file(INSTALL "${VORN_SOURCE_DIR}/data/doc/" DESTINATION "${VORN_DOCROOT}")
+# The PPD files of our own models, listed by the driver catalogue.
+file(INSTALL "${VORN_SOURCE_DIR}/data/model/" DESTINATION "${VORN_DATADIR}/model")
 
 # Modes as the scheduler sets them at start-up, which also sets the owners
 # and the sticky bit of the spool's tmp (CMake cannot).

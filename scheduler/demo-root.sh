@@ -48,7 +48,8 @@ CONF
 Its configuration, logs and spool are under <code>build/run/</code>.</p>
 </body></html>
 HTML
-  # A ready demo printer: a raw queue whose jobs land in a file under $run.
+  # Ready demo printers: a raw queue and a PostScript one, whose jobs land in
+  # files under $run.
   cat > "$run/printers.conf" <<PRINTERS
 # Printer configuration file written by make run
 <DefaultPrinter demo>
@@ -58,7 +59,16 @@ DeviceURI file:$run/demo-output.prn
 State Idle
 Accepting Yes
 </Printer>
+<Printer demo-ps>
+Info PostScript demo printer of make run
+Location build/run
+DeviceURI file:$run/demo-ps-output.ps
+State Idle
+Accepting Yes
+</Printer>
 PRINTERS
+  # Its jobs go through psconv with the demo PostScript model.
+  cp "$top/data/model/vorn-postscript.ppd" "$run/ppd/demo-ps.ppd"
   echo "make run: created the server root $run"
 fi
 

@@ -1,0 +1,120 @@
+// A PostScript job in a real vornd: typed by the shipped rules, converted by
+// psconv for a queue with the PostScript demo model, and sent by the socket
+// backend to a printer listening on 127.0.0.1; the sheets psconv reports
+// reach the job and the page log.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "jobrun_server.h"
+
+namespace {
+
+using namespace e2e;
+
+// A network printer: takes one connection and keeps what it receives.
+class ListeningPrinter {
+ public:
+  ListeningPrinter() {
+    fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    if (!fd_ || ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        ::listen(fd_.get(), 4) != 0 || ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+      return;
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ListeningPrinter() {
+    if (thread_.joinable()) thread_.join();
+  }
+  int port() const { return port_; }
+  // What arrived, once the backend has closed the connection.
+  std::string Received() {
+    if (thread_.joinable()) thread_.join();
+    return received_;
+  }
+
+ private:
+  void Serve() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    pollfd p{fd_.get(), POLLIN, 0};
+    if (::poll(&p, 1, 60000) != 1) return;
+    vorn::unique_fd peer(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    char buffer[8192];
+    while (peer && std::chrono::steady_clock::now() < deadline) {
+      pollfd q{peer.get(), POLLIN, 0};
+      if (::poll(&q, 1, 1000) < 0) return;
+      if (q.revents == 0) continue;
+      ssize_t got = ::read(peer.get(), buffer, sizeof(buffer));
+      if (got <= 0) return;
+      received_.append(buffer, size_t(got));
+    }
+  }
+
+  vorn::unique_fd fd_;
+  int port_ = 0;
+  std::thread thread_;
+  std::string received_;
+};
+
+class PsconvJob : public JobRun {
+ protected:
+  void SetUp() override {
+    JobRun::SetUp();
+    ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
+    ASSERT_TRUE(root_.InstallDataFile("vorn.convs"));
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{PSCONV_PATH, "bin/filter/psconv"},
+                                   {SOCKET_BACKEND_PATH, "bin/backend/socket"}}) {
+      ASSERT_TRUE(WriteFile(root_.file(to), ReadFile(from), 0755)) << to;
+      ::chmod(root_.file(to).c_str(), 0755);
+    }
+  }
+};
+
+TEST_F(PsconvJob, APostScriptJobReachesTheSocketPrinterWithItsSheetsCounted) {
+  ListeningPrinter printer;
+  ASSERT_NE(printer.port(), 0);
+  Printers({{"laser", "socket://127.0.0.1:" + std::to_string(printer.port()), false}});
+  ASSERT_TRUE(WriteFile(root_.file("ppd/laser.ppd"),
+                        ReadFile(SourceDir() + "/data/model/vorn-postscript.ppd"), 0644));
+  // Three pages; the job asks for 2 copies, two-sided (see JobRun::Job).
+  std::string doc = "%!PS-Adobe-3.0\n%%Pages: 3\n%%EndComments\n";
+  for (int k = 1; k <= 3; k++)
+    doc += "%%Page: " + std::to_string(k) + " " + std::to_string(k) + "\n/Helvetica findfont 24 scalefont "
+           "setfont 72 600 moveto (Page " + std::to_string(k) + ") show showpage\n";
+  doc += "%%EOF\n";
+  Job(1, "laser", {doc});
+  Start();
+  ASSERT_TRUE(WaitForJobState(1, "9", 30s)) << root_.ErrorLog();
+
+  const std::string got = printer.Received();
+  EXPECT_TRUE(got.starts_with("%!PS-Adobe-3.0\n%%Requirements: numcopies(2) duplex\n%RBINumCopies: 2\n"))
+      << got.substr(0, 200);
+  EXPECT_NE(got.find("%%BeginFeature: *Duplex DuplexNoTumble\n"), std::string::npos);
+  EXPECT_NE(got.find("%%RBIBeginNonPPDFeature: *NumCopies 2\n"), std::string::npos);
+  // An odd number of sheets two-sided gets a blank back.
+  EXPECT_NE(got.find("%%Trailer\n%%Pages: 4\n"), std::string::npos);
+  EXPECT_TRUE(got.ends_with("%%EOF\n\x04"));
+
+  // Four sheets of two copies each.
+  EXPECT_EQ(JobAttrs(1).value(1, "job-media-sheets-completed"), "8");
+  const std::string pages = ReadFile(root_.file("logs/page_log"));
+  for (int sheet = 1; sheet <= 4; sheet++)
+    EXPECT_NE(pages.find("] " + std::to_string(sheet) + " 2 - ws1\n"), std::string::npos) << pages;
+  EXPECT_EQ(pages.find("] 5 "), std::string::npos) << pages;
+  const std::string log = root_.ErrorLog();
+  EXPECT_NE(log.find("Started filter " + root_.file("bin/filter/psconv")), std::string::npos);
+  EXPECT_NE(log.find("[Job 1] Page = 612x792; 18,36 to 594,756"), std::string::npos) << log;
+}
+
+}  // namespace
