@@ -12,6 +12,10 @@ constexpr int kMaxOutput = 1 << 20;  // pixels a row or rows a page
 const uint8_t* source_pixel(const image_zoom_t* z, int r, int s) {
   int x, y;
   if (z->mirror) s = z->cols - 1 - s;
+  if (z->half_turn) {
+    r = z->rows - 1 - r;
+    s = z->cols - 1 - s;
+  }
   if (z->rotated) {
     x = z->xorig + z->width - 1 - r;
     y = z->yorig + s;
@@ -59,7 +63,7 @@ void fill(image_zoom_t* z, int iy, bool interpolate) {
 }  // namespace
 
 image_zoom_t* ImageZoomAlloc(const image_t* img, int x0, int y0, int x1, int y1, int xsize, int ysize, int rotated) {
-  if (!img || x0 < 0 || y0 < 0 || x1 < x0 || y1 < y0 || unsigned(x1) >= img->xsize || unsigned(y1) >= img->ysize)
+  if (!img || rotated < 0 || rotated > 3 || x0 < 0 || y0 < 0 || x1 < x0 || y1 < y0 || unsigned(x1) >= img->xsize || unsigned(y1) >= img->ysize)
     return nullptr;
   bool mirror = xsize < 0;
   if (mirror) {
@@ -74,7 +78,8 @@ image_zoom_t* ImageZoomAlloc(const image_t* img, int x0, int y0, int x1, int y1,
   z->width = x1 - x0 + 1;
   z->height = y1 - y0 + 1;
   z->depth = ImageDepth(img->colorspace);
-  z->rotated = rotated != 0;
+  z->rotated = (rotated & 1) != 0;
+  z->half_turn = (rotated & 2) != 0;
   z->mirror = mirror;
   z->xsize = xsize;
   z->ysize = ysize;

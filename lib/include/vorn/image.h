@@ -73,12 +73,14 @@ void ImageSetColorSpace(int raster_colorspace);
 // rows of |xsize| pixels (negative: mirrored left to right), ysize rows. In
 // rotated mode the output rows run along the image's columns, from the
 // right-most column, each row from the top of the image to the bottom (the
-// picture turned a quarter counter-clockwise).
+// picture turned a quarter counter-clockwise). `rotated` counts quarter
+// turns, 0 to 3: 2 and 3 turn the picture a further half turn, so the
+// reverse orientations need no second pass.
 struct image_zoom_t {
   const image_t* img = nullptr;
   int xorig = 0, yorig = 0, width = 0, height = 0;  // source rectangle
   int depth = 1;
-  bool rotated = false, mirror = false;
+  bool rotated = false, half_turn = false, mirror = false;
   int xsize = 0, ysize = 0;  // output row width and row count
   int rows = 0;              // source rows along the output's vertical axis
   int cols = 0;              // source pixels along an output row

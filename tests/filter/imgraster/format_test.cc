@@ -107,12 +107,6 @@ std::vector<uint8_t> Format(const vorn_page_header_t& h, const std::vector<uint8
   return rows;
 }
 
-// How far the mean of a dithered flat area may lie from its source value.
-// One bit: one dot of 256. Two and four bits: the level tables step by 85
-// (17) while the matrices decide on the sample mod 64 (16), which lifts
-// tones by up to half a level (42 at 2 bits, near 127) and 15 at 4 bits.
-double DitherTolerance(unsigned bits) { return bits == 1 ? 1.5 : bits == 2 ? 43 : 16; }
-
 // The channels each space writes, in order, from its source channels.
 std::vector<int> Written(unsigned cs) {
   switch (cs) {
@@ -160,7 +154,7 @@ TEST(Format, EveryMemberOrderAndDepthPacksItsChannels) {
           for (auto& row : tile)
             for (unsigned x = 0; x < 16; x++) sum += rastertest::Level8(h, row.data(), x, k);
           double mean = sum / 256, want = written[k] < 0 ? 255 : src[unsigned(written[k])];
-          EXPECT_NEAR(mean, want, DitherTolerance(bits)) << "channel " << k;
+          EXPECT_NEAR(mean, want, rastertest::DitherTolerance(bits)) << "channel " << k;
         }
       }
     }

@@ -38,6 +38,8 @@ TEST(ImageZoom, RowsOfEveryMode) {
       {"sub-rectangle", 1, 1, 2, 2, 2, 2, 0, 0, true, {11, 12}, {21, 22}},
       // Turned: rows run along columns from the right, top to bottom.
       {"rotated", 0, 0, 3, 2, 3, 4, 1, 0, true, {3, 13, 23}, {2, 12, 22}},
+      {"half turn", 0, 0, 3, 2, 4, 3, 2, 0, true, {23, 22, 21, 20}, {13, 12, 11, 10}},
+      {"three quarter turns", 0, 0, 3, 2, 3, 4, 3, 0, true, {20, 10, 0}, {21, 11, 1}},
       {"last row repeats", 0, 0, 3, 2, 4, 3, 0, 2, true, {20, 21, 22, 23}, {20, 21, 22, 23}},
   };
   for (const Case& c : cases) {
@@ -101,6 +103,7 @@ TEST(ImageZoom, BadRectanglesAndSizesAreRefused) {
     EXPECT_EQ(ImageZoomAlloc(img, c.x0, c.y0, c.x1, c.y1, c.xsize, c.ysize, 0), nullptr)
         << c.x0 << "," << c.y0 << "-" << c.x1 << "," << c.y1 << " to " << c.xsize << "x" << c.ysize;
   EXPECT_EQ(ImageZoomAlloc(nullptr, 0, 0, 0, 0, 1, 1, 0), nullptr);
+  EXPECT_EQ(ImageZoomAlloc(img, 0, 0, 3, 2, 4, 3, 4), nullptr) << "four quarter turns";
   ImageClose(img);
 }
 
