@@ -31,8 +31,12 @@ using namespace vorn::raster;
 namespace {
 
 // Banners are drawn by the PostScript image filter; the rasteriser then
-// turns its pages into raster. Both sit beside this program.
-[[noreturn]] void banner_pipeline(char** argv) {
+// turns its pages into raster. Both sit beside this program. Both run as
+// children and this process waits for them, so the stage ends only when
+// the rasteriser has written its last page, and a failure of either is
+// this filter's failure (the exit status is the failing program's; a
+// program that cannot be started exits with the system error number).
+[[noreturn]] void banner_pipeline(int argc, char** argv) {
   std::string dir = argv[0];
   size_t slash = dir.rfind('/');
   dir = slash == std::string::npos ? "." : dir.substr(0, slash);
@@ -43,13 +47,13 @@ namespace {
     std::fprintf(stderr, "ERROR: Unable to create pipes for imgconv | psraster - %s\n", std::strerror(e));
     std::exit(e);
   }
-  pid_t pid = fork();
-  if (pid < 0) {
+  pid_t raster = fork();
+  if (raster < 0) {
     int e = errno;
     std::fprintf(stderr, "ERROR: Unable to fork psraster - %s\n", std::strerror(e));
     std::exit(e);
   }
-  if (pid == 0) {
+  if (raster == 0) {
     dup2(fds[0], 0);
     close(fds[0]);
     close(fds[1]);
@@ -59,14 +63,34 @@ namespace {
     std::fprintf(stderr, "ERROR: Unable to exec psraster - %s\n", std::strerror(e));
     _exit(e);
   }
-  dup2(fds[1], 1);
+  pid_t image = fork();
+  if (image < 0) {
+    int e = errno;
+    std::fprintf(stderr, "ERROR: Unable to fork imgconv - %s\n", std::strerror(e));
+    std::exit(e);
+  }
+  if (image == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    char* args[] = {const_cast<char*>("imgconv"), argv[1], argv[2], argv[3], argv[4], argv[5],
+                    argc == 7 ? argv[6] : nullptr, nullptr};
+    execv(imgconv.c_str(), args);
+    int e = errno;
+    std::fprintf(stderr, "ERROR: Unable to exec imgconv - %s\n", std::strerror(e));
+    _exit(e);
+  }
   close(fds[0]);
   close(fds[1]);
-  char* args[] = {const_cast<char*>("imgconv"), argv[1], argv[2], argv[3], argv[4], argv[5], argv[6], nullptr};
-  execv(imgconv.c_str(), args);
-  int e = errno;
-  std::fprintf(stderr, "ERROR: Unable to exec imgconv - %s\n", std::strerror(e));
-  std::exit(e);
+  int status = 0;
+  for (pid_t child : {image, raster}) {
+    int st = 0;
+    while (waitpid(child, &st, 0) < 0 && errno == EINTR) {
+    }
+    int code = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    if (status == 0) status = code;
+  }
+  std::exit(status);
 }
 
 // The profile of the PPD matching the marked resolution and media type.
@@ -118,7 +142,7 @@ int main(int argc, char** argv) {
   vorn_options_t options;
   vornParseOptions(argv[5], options);
   if (std::getenv("CLASSIFICATION") || vornGetOption("page-label", options)) {
-    banner_pipeline(argv);
+    banner_pipeline(argc, argv);
   }
 
   // The image from standard input goes to a temporary file first.

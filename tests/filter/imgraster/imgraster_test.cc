@@ -4,6 +4,10 @@
 // and files end with an ERROR line and a failing exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -320,6 +324,63 @@ TEST(Imgraster, BadOptionsHeadersAndFilesEndWithAnError) {
   FilterResult r = rastertest::RunFilter(IMGRASTER_PATH, {"1", "ann"}, {}, "", f.dir);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ERROR: imgraster job-id user title copies options [file]"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// With CLASSIFICATION or a page-label, imgraster runs "imgconv | psraster"
+// from its own folder: imgconv gets all arguments, psraster the first six
+// and imgconv's output. Stand-ins record what they get; the filter ends
+// after both, with the failing one's status.
+TEST(Imgraster, BannersRunTheImageFilterIntoTheRasteriser) {
+  struct Case {
+    std::vector<std::string> env;
+    std::string options;
+    bool with_file;
+  } cases[] = {
+      {{"CLASSIFICATION=secret"}, "", true},
+      {{}, "page-label=internal", true},
+      {{"CLASSIFICATION=secret"}, "media=A4", false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string bin = dir.file("imgraster");
+    ASSERT_EQ(symlink(IMGRASTER_PATH, bin.c_str()), 0);
+    dir.write("imgconv", "#!/bin/sh\necho \"imgconv $# $1 $5 $6\" > \"$TMPDIR/imgconv.args\"\n"
+                         "echo '%!PS from imgconv'\n");
+    // psraster answers late: the filter must still end after it.
+    dir.write("psraster", "#!/bin/sh\necho \"psraster $# $1 $5\" > \"$TMPDIR/psraster.args\"\nsleep 0.3\ncat\n");
+    chmod(dir.file("imgconv").c_str(), 0755);
+    chmod(dir.file("psraster").c_str(), 0755);
+    std::string image = dir.write("image.png", "not read here");
+    std::vector<std::string> args = {"3", "ann", "t", "1", c.options};
+    if (c.with_file) args.push_back(image);
+    FilterResult r = rastertest::RunFilter(bin, args, c.env, c.with_file ? "" : image, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "%!PS from imgconv\n") << "psraster's output is the filter's";
+    EXPECT_EQ(rastertest::ReadAll(dir.file("imgconv.args")),
+              c.with_file ? "imgconv 6 3 " + c.options + " " + image + "\n" : "imgconv 5 3 " + c.options + " \n");
+    EXPECT_EQ(rastertest::ReadAll(dir.file("psraster.args")), "psraster 5 3 " + c.options + "\n");
+  }
+  // Without the image filter beside it, the exit status is the system's
+  // error number.
+  TempDir dir;
+  std::string bin = dir.file("imgraster");
+  ASSERT_EQ(symlink(IMGRASTER_PATH, bin.c_str()), 0);
+  FilterResult r = rastertest::RunFilter(bin, {"3", "ann", "t", "1", "", dir.write("x", "")}, {"CLASSIFICATION=c"}, "",
+                                         dir);
+  EXPECT_EQ(r.status, ENOENT);
+  EXPECT_NE(r.err.find("ERROR: Unable to exec imgconv"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ERROR: Unable to exec psraster"), std::string::npos) << r.err;
+  // A rasteriser that fails makes the filter fail.
+  dir.write("imgconv", "#!/bin/sh\necho '%!PS'\n");
+  dir.write("psraster", "#!/bin/sh\ncat > /dev/null\nexit 3\n");
+  chmod(dir.file("imgconv").c_str(), 0755);
+  chmod(dir.file("psraster").c_str(), 0755);
+  r = rastertest::RunFilter(bin, {"3", "ann", "t", "1", "", dir.write("x", "")}, {"CLASSIFICATION=c"}, "", dir);
+  EXPECT_EQ(r.status, 3);
 }
 
 }  // namespace
