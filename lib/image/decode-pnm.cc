@@ -39,6 +39,10 @@ struct cursor {
 }  // namespace
 
 bool decode_pnm(const uint8_t* data, size_t len, raw_image& img, std::string& err) {
+  if (len < 2 || data[0] != 'P' || data[1] < '1' || data[1] > '6') {
+    err = "PNM: not a P1 to P6 file";
+    return false;
+  }
   cursor c{data, len, 2};
   int kind = data[1] - '0';
   uint64_t w, h, maxval = 1;

@@ -41,7 +41,11 @@ void mem_unmap(thandle_t, tdata_t, toff_t) {}
 thread_local std::string tiff_message;
 void on_tiff_error(const char* module, const char* fmt, va_list ap) {
   char buf[256];
+  // libtiff hands over its own format; the handler's type cannot say so.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
   vsnprintf(buf, sizeof(buf), fmt, ap);
+#pragma GCC diagnostic pop
   tiff_message = buf;
 }
 void on_tiff_warning(const char*, const char*, va_list) {}
