@@ -44,18 +44,20 @@ with open(sys.argv[1], "wb") as f:
 PY
 pnmtopng -size '15748 15748 1' "$work/big.ppm" > "$work/big.png"
 
-seconds() {  # runs "$@", prints its wall-clock seconds
-  local start end
+seconds() {  # seconds OUT ERR command...: runs the command, its output to the
+             # two files, and prints its wall-clock seconds
+  local out=$1 err=$2 start end
+  shift 2
   start=$(date +%s.%N)
-  "$@"
+  "$@" >"$out" 2>"$err"
   end=$(date +%s.%N)
   python3 -c "print(f'{$end - $start:.2f}')"
 }
 
 for dpi in 300 600; do
   for model in Gray RGB; do
-    t=$(seconds env PPD="$ppd" "$build/filter/imgraster" 1 bench bench 1 "Resolution=${dpi}dpi ColorModel=$model" \
-        "$work/big.png" > "$work/out.ras" 2>/dev/null)
+    t=$(seconds "$work/out.ras" /dev/null env PPD="$ppd" "$build/filter/imgraster" 1 bench bench 1 \
+        "Resolution=${dpi}dpi ColorModel=$model" "$work/big.png")
     size=$(stat -c %s "$work/out.ras")
     echo "imgraster 4000x3000 PNG, ${dpi} dpi, ColorModel $model: ${t} s (${size} bytes of raster)"
   done
@@ -74,11 +76,11 @@ with open(sys.argv[1], "w") as f:
         f.write("showpage\n")
     f.write("%%EOF\n")
 PY
-t=$(seconds env PPD="$ppd" VORN_PSRASTER_COMMAND="node $runner" "$build/filter/psraster" 1 bench bench 1 \
-    "Resolution=300dpi" "$work/text.ps" > "$work/text.ras" 2>"$work/psraster.err")
+t=$(seconds "$work/text.ras" "$work/psraster.err" env PPD="$ppd" VORN_PSRASTER_COMMAND="node $runner" \
+    "$build/filter/psraster" 1 bench bench 1 "Resolution=300dpi" "$work/text.ps")
 pages=$(grep -c '^PAGE:' "$work/psraster.err" || true)
 echo "psraster 100 text pages, 300 dpi, black 1 bit: ${t} s (${pages} pages)"
 mkdir -p "$work/png"
-t=$(seconds node "$runner" -q -dNOPAUSE -dBATCH -sDEVICE=pnggray -r300 -dDEVICEWIDTHPOINTS=612 \
+t=$(seconds /dev/null /dev/null node "$runner" -q -dNOPAUSE -dBATCH -sDEVICE=pnggray -r300 -dDEVICEWIDTHPOINTS=612 \
     -dDEVICEHEIGHTPOINTS=792 -dFIXEDMEDIA "-sOutputFile=$work/png/p-%d.png" "$work/text.ps")
 echo "WebAssembly Ghostscript alone, same pages to PNG at 300 dpi: ${t} s ($(ls "$work/png" | wc -l) files)"
