@@ -384,3 +384,32 @@ TEST(Imgraster, BannersRunTheImageFilterIntoTheRasteriser) {
 }
 
 }  // namespace
+
+namespace {
+
+// A custom page size is fitted to the image (one tile) plus the PPD's
+// hardware margins, never below the custom minimum.
+TEST(Imgraster, CustomPageSizeFitsTheImage) {
+  const std::string custom =
+      "*VariablePaperSize: True\n*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]>>setpagedevice\"\n"
+      "*ParamCustomPageSize Width: 1 points 72 1000\n*ParamCustomPageSize Height: 2 points 150 1000\n"
+      "*ParamCustomPageSize WidthOffset: 3 points 0 0\n*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
+      "*ParamCustomPageSize Orientation: 5 int 0 0\n*MaxMediaWidth: \"1000\"\n*MaxMediaHeight: \"1000\"\n"
+      "*HWMargins: 10 20 10 20\n";
+  Imgraster f;
+  // 200 × 100 pixels at 100 ppi: 2 × 1 inches.
+  FilterResult r = f.Run(Ppd(Code(3, 0, 1), custom), "ppi=100 PageSize=Custom.300x400 orientation-requested=3",
+                         GreyImage(200, 100));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<RasterPage> pages = rastertest::ReadRaster(r.out, f.dir);
+  ASSERT_EQ(pages.size(), 1u);
+  const vorn_page_header_t& h = pages[0].h;
+  EXPECT_EQ(h.PageSize[0], 164u) << "144 points of image and 20 of margins";
+  EXPECT_EQ(h.PageSize[1], 150u) << "72 + 40 points is below the minimum length";
+  EXPECT_EQ(h.vornWidth, 200u);
+  EXPECT_EQ(h.vornHeight, 152u);  // (150 - 40) points at 100 dpi
+  EXPECT_EQ(h.Margins[0], 10u);
+  EXPECT_EQ(h.Margins[1], 20u);
+}
+
+}  // namespace
