@@ -27,6 +27,7 @@ bool decode_gif(const uint8_t* data, size_t len, raw_image& img, std::string& er
 bool decode_pnm(const uint8_t* data, size_t len, raw_image& img, std::string& err);
 bool decode_sgi(const uint8_t* data, size_t len, raw_image& img, std::string& err);
 bool decode_sun(const uint8_t* data, size_t len, raw_image& img, std::string& err);
+bool decode_ico(const uint8_t* data, size_t len, raw_image& img, std::string& err);
 bool decode_photocd(const uint8_t* data, size_t len, raw_image& img, std::string& err);
 
 // Big-endian readers for the hand-parsed formats.

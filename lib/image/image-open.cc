@@ -30,6 +30,7 @@ bool decode_any(const uint8_t* d, size_t len, raw_image& img, std::string& err) 
   if (len >= 2 && be16(d) == 474) return decode_sgi(d, len, img, err);
   if (starts(d, len, "\x59\xa6\x6a\x95", 4)) return decode_sun(d, len, img, err);
   if (len >= 2048 + 7 && std::memcmp(d + 2048, "PCD_IPI", 7) == 0) return decode_photocd(d, len, img, err);
+  if (starts(d, len, "\0\0\1\0", 4)) return decode_ico(d, len, img, err);
   err = "unknown image format";
   return false;
 }

@@ -4,8 +4,9 @@
 // Formats (recognised by content, not by name): PNG (libpng), JPEG
 // (libjpeg), TIFF (libtiff), GIF (giflib), PBM/PGM/PPM plain and raw,
 // SGI (verbatim and run-length, 8 and 16 bits), Sun raster (1, 8, 24 and
-// 32 bits, standard, run-length and RGB types) and Photo CD (the 768 × 512
-// base image). Transparent parts are laid over white.
+// 32 bits, standard, run-length and RGB types), Photo CD (the 768 × 512
+// base image) and Windows icons (the largest picture, PNG or bitmap).
+// Transparent parts are laid over white.
 //
 // Every size in a file is checked before anything is allocated from it:
 // a zero width or height, or an image whose pixels in the requested space

@@ -32,6 +32,18 @@ std::string Gif(unsigned sw, unsigned sh, unsigned w, unsigned h) {
   return s;
 }
 
+std::string Le32(uint32_t v) { return Le16(v & 0xffff) + Le16(v >> 16); }
+
+// An icon directory of one entry pointing at `offset`, then `body`.
+std::string Ico(uint32_t size, uint32_t offset, const std::string& body, unsigned count = 1) {
+  return Le16(0) + Le16(1) + Le16(count) + std::string("\x10\x10\x00\x00", 4) + Le16(1) + Le16(4) + Le32(size) +
+         Le32(offset) + body;
+}
+std::string Dib(int32_t w, int32_t h, unsigned bpp, unsigned compression, unsigned used) {
+  return Le32(40) + Le32(uint32_t(w)) + Le32(uint32_t(h)) + Le16(1) + Le16(bpp) + Le32(compression) + Le32(0) +
+         Le32(0) + Le32(0) + Le32(used) + Le32(0);
+}
+
 std::string Png(uint32_t w, uint32_t h) {
   // Signature and an IHDR claiming the size (its CRC is not right either).
   return std::string("\x89PNG\r\n\x1a\n", 8) + Be32(13) + "IHDR" + Be32(w) + Be32(h) + char(8) + char(2) +
@@ -81,6 +93,15 @@ TEST(ImageHostile, MalformedHeadersAreRefused) {
       {"JPEG start only", std::string("\xff\xd8\xff\xe0\x00\x10JFIF", 10)},
       {"TIFF bad offset", std::string("II\x2a\x00\xff\xff\xff\x7f", 8)},
       {"TIFF truncated", std::string("MM\x00\x2a\x00\x00\x00\x08\x00\x05", 10)},
+      {"icon of 60000 entries", Ico(40, 22, "", 60000)},
+      {"icon image outside the file", Ico(4000, 22, Dib(16, 32, 4, 0, 0))},
+      {"icon bitmap of width 0", Ico(40, 22, Dib(0, 32, 4, 0, 0))},
+      {"icon bitmap of 7 bits", Ico(40, 22, Dib(16, 32, 7, 0, 0))},
+      {"icon bitmap compressed", Ico(40, 22, Dib(16, 32, 8, 1, 0))},
+      {"icon palette of 1000 colours", Ico(40, 22, Dib(16, 32, 8, 0, 1000))},
+      {"icon bitmap data missing", Ico(40, 22, Dib(16, 32, 24, 0, 0))},
+      {"icon bitmap huge", Ico(40, 22, Dib(65536, 131072, 24, 0, 0))},
+      {"icon header only", std::string("\0\0\1\0\1\0", 6)},
       {"Photo CD without its base image", std::string(2048, '\0') + "PCD_IPI" + std::string(100, '\0')},
   };
   ImageSetMaxBytes(size_t(64) << 20);  // so a wrongly accepted size fails fast

@@ -97,6 +97,10 @@ TEST(ImageReaders, NetpbmWrittenFilesDecodeToTheSamePixelsNetpbmReads) {
       {"PBM raw", "pamditherbw -threshold $IN | pamtopnm > $OUT", "cat $OUT > $REF", true},
       {"PBM plain", "pamditherbw -threshold $IN | pamtopnm | pnmtoplainpnm > $OUT", "cat $OUT > $REF", true},
       {"16-bit PPM", "pnmdepth 65535 $IN > $OUT", "pnmdepth 255 $OUT > $REF", false},
+      // Icons are square and of few colours. netpbm's icon reader fails on
+      // its own writer's files here; the writer keeps every pixel, so the
+      // picture it was given is the reference.
+      {"icon", "pnmcut 0 0 16 16 $IN | pnmquant 16 > $REF; ppmtowinicon $REF > $OUT", "true", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
