@@ -161,7 +161,7 @@ TEST(Format, EveryMemberOrderAndDepthPacksItsChannels) {
   }
 }
 
-TEST(Format, DesignatedCasesOfTheDitherTests) {
+TEST(Format, LevelAndThresholdEdgeCases) {
   struct Case {
     const char* name;
     unsigned cs, bits, value;
@@ -170,7 +170,7 @@ TEST(Format, DesignatedCasesOfTheDitherTests) {
   } cases[] = {
       {"2 bits, 128 is level 2 wherever", 3, 2, 128, 0, 0, 2},
       {"2 bits, 128 is level 2 wherever (2)", 3, 2, 128, 5, 3, 2},
-      // Matrix8[0][0] is 0 (36 > 0: level 2); Matrix8[0][4] is 32... see below.
+      // Matrix8[0][0] is 0, below 36 (100 mod 64): level 2 there.
       {"2 bits, 100 above the entry", 3, 2, 100, 0, 0, 2},
       {"1 bit, 255 always", 3, 1, 255, 15, 0, 1},
       {"1 bit, 0 never", 3, 1, 0, 0, 0, 0},
