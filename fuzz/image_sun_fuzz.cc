@@ -1,0 +1,7 @@
+// The Sun raster reader on any input (see image_fuzz.h).
+// fuzz-links: vorn_image
+#include "image_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return FuzzImageReader(vorn::image::decode_sun, data, size);
+}
