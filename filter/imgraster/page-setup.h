@@ -1,7 +1,7 @@
 // Page variables for the raster filters: media size, imageable area and
-// orientation from the printer's PPD and the job options. A small stand-in
-// for the PostScript filters' common page set-up, kept to what imgraster
-// and psraster need (the media never turns with the orientation here).
+// orientation from the printer's PPD and the job options, through the
+// filters' common page set-up (the media never turns with the orientation
+// here).
 #pragma once
 
 #include "vorn/options.h"
