@@ -100,7 +100,7 @@ TEST_F(ConfTest, EveryDirectiveHasItsDefault) {
     covered.insert(c.name);
   }
   for (const conf_var_t& var : ConfigurationTable()) EXPECT_TRUE(covered.count(var.name)) << var.name << " untested";
-  EXPECT_EQ(ConfigurationTable().size(), 56u);
+  EXPECT_EQ(ConfigurationTable().size(), 57u);
 
   const passwd* lp = ::getpwnam("lp");
   const group* sys = ::getgrnam("sys");
