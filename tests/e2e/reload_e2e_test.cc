@@ -59,7 +59,7 @@ TEST_F(Reload, AnUploadedVorndConfThatDoesNotReadIsRefusedAndTheOldFileStays) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RawHttp http(root_.port());
-    RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+    RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "Content-Length: " +
                                         std::to_string(c.body.size()) + "\r\n\r\n" + c.body);
     EXPECT_EQ(r.status, 400) << r.head;
     EXPECT_EQ(ReadFile(root_.conf_path()), before) << "the old file, byte for byte";
@@ -79,7 +79,7 @@ TEST_F(Reload, AnUploadedVorndConfThatDoesNotReadIsRefusedAndTheOldFileStays) {
   // The same upload, made good, is installed and applied.
   std::string good = root_.BaseConfig() + "KeepAliveTimeout 23\n";
   RawHttp http(root_.port());
-  RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+  RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "Content-Length: " +
                                       std::to_string(good.size()) + "\r\n\r\n" + good);
   EXPECT_EQ(r.status, 201) << r.head;
   EXPECT_EQ(ReadFile(root_.conf_path()), good);
