@@ -40,7 +40,7 @@ install_into() {  # install_into <log> <cmake --install arguments...>
 }
 
 # The files every install has, relative to the prefix or the root.
-under_prefix=(sbin/vornd bin/submit bin/enqueue lib/vorn/backend/socket share/vorn/doc/index.html)
+under_prefix=(sbin/vornd bin/submit bin/enqueue bin/pwtool lib/vorn/backend/socket share/vorn/doc/index.html)
 dirs_under_prefix=(share/vorn lib/vorn/backend)
 under_etc=(vorn/vornd.conf vorn/vornd.conf.default vorn/vorn.types vorn/vorn.convs)
 dirs_under_etc=(vorn/ppd vorn/ssl vorn/certs)
