@@ -118,7 +118,8 @@ bool IsAdministrator(const std::string& user, const char* md5_group) {
 http_status_t IsAuthorized(client_t* con) {
   http_t& http = con->http;
   LogDiagnostic(L_DEBUG2, "IsAuthorized: con->uri = \"%s\"", con->resource.c_str());
-  const location_t* best = FindBest(con->resource, http.state);
+  // "OPTIONS *" asks about the whole server.
+  const location_t* best = FindBest(con->resource == "*" ? "/" : con->resource, http.state);
   con->auth_location = best;
   if (!best) return without_identity(con, HTTP_FORBIDDEN);
 

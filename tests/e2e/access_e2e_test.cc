@@ -252,6 +252,8 @@ TEST_F(Access, BasicPasswordsThroughPam) {
   }
   std::string log = root_.ErrorLog();
   EXPECT_NE(log.find("IsAuthorized: pam_authenticate() returned"), std::string::npos);
+  // Verified users are the ones the access log names.
+  EXPECT_NE(root_.AccessLog().find("localhost - " + a.admin + " ["), std::string::npos) << root_.AccessLog();
 }
 
 TEST_F(Access, ConfigurationNeedsRootOrAnAdministratorWithTheRootCertificate) {
@@ -306,6 +308,34 @@ TEST_F(Access, PeersInAnotherNetwork) {
                              40s);
     EXPECT_NE(r.out.find("nonce=\"localhost\""), std::string::npos) << r.out;
   }
+}
+
+// A job sent by a verified user is that user's, whatever name the request
+// states; the control file on disk says so.
+TEST_F(Access, TheJobOwnerIsTheVerifiedUser) {
+  const Accounts& a = *accounts_;
+  ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
+  ASSERT_TRUE(root_.InstallDataFile("vorn.convs"));
+  ASSERT_TRUE(WriteFile(root_.file("printers.conf"), "<Printer lab>\nState Stopped\nAccepting Yes\n</Printer>\n"));
+  Start(Config("") + "<Location /printers/lab>\nAuthType Basic\nRequire user " + a.admin + "\n</Location>\n");
+  std::string m = {1, 1, 0, 2, 0, 0, 0, 1};  // Print-Job
+  m += "\x01" + ipp_attr(0x47, "attributes-charset", "utf-8") + ipp_attr(0x48, "attributes-natural-language", "en") +
+       ipp_attr(0x45, "printer-uri", "ipp://localhost/printers/lab") +
+       ipp_attr(0x42, "requesting-user-name", "mallory") +
+       ipp_attr(0x49, "document-format", "text/plain") + "\x03" + "hello\n";
+  ASSERT_TRUE(WriteFile(root_.file("job.bin"), m));
+  std::vector<std::string> args = {"-H", "Content-Type: application/ipp", "--data-binary", "@" + root_.file("job.bin")};
+  EXPECT_EQ(Curl(Url("/printers/lab"), args), 401);
+  args.insert(args.end(), {"--basic", "-u", a.admin + ":" + a.admin_pw});
+  EXPECT_EQ(Curl(Url("/printers/lab"), args), 200);
+  std::string control;
+  ASSERT_TRUE(WaitUntil([&] {
+    for (const auto& e : std::filesystem::directory_iterator(root_.file("spool")))
+      if (e.path().filename().string().starts_with("c")) control = ReadFile(e.path());
+    return !control.empty();
+  }));
+  EXPECT_NE(control.find(ipp_attr(0x42, "job-originating-user-name", a.admin)), std::string::npos);
+  EXPECT_EQ(control.find(ipp_attr(0x42, "job-originating-user-name", "mallory")), std::string::npos);
 }
 
 // Whether `path` can be opened with `flags` by uid/gid (a child that drops

@@ -201,6 +201,8 @@ TEST_F(AuthorizeTest, LocationsDecideByHostPasswordAndLevel) {
       {"satisfy any: user not named", "10.3.0.5", "10.3.0.5", HTTP_POST_RECV, "/printers/any",
        basic("bob", "bob-pw1"), HTTP_UNAUTHORIZED, ""},
       {"encryption required", "127.0.0.1", "localhost", HTTP_GET_SEND, "/secure/x", "", HTTP_UPGRADE_REQUIRED, ""},
+      {"OPTIONS of the server: the location of /", "10.9.9.9", "10.9.9.9", HTTP_OPTIONS, "*", "", HTTP_OK, ""},
+      {"OPTIONS of an admin resource", "10.1.2.3", "10.1.2.3", HTTP_OPTIONS, "/admin/", "", HTTP_UNAUTHORIZED, ""},
       {"no scheme named: the password is still checked", "10.9.9.9", "10.9.9.9", HTTP_GET_SEND, "/noscheme",
        basic("alice", "anything"), HTTP_UNAUTHORIZED, ""},
       {"no scheme named: a Digest answer is no Basic password", "10.9.9.9", "10.9.9.9", HTTP_GET_SEND, "/noscheme",
