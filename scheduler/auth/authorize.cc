@@ -89,6 +89,7 @@ bool check_basic_digest(client_t* con, const demand_t& d, std::string& md5_group
 // or that is refused.
 http_status_t without_identity(client_t* con, http_status_t status) {
   con->username.clear();
+  con->md5_group.clear();
   con->password.clear();
   return status;
 }
@@ -213,5 +214,6 @@ http_status_t IsAuthorized(client_t* con) {
   }
   if (conf_resource && !IsAdministrator(user, have_md5_group ? md5_group.c_str() : nullptr))
     return without_identity(con, HTTP_FORBIDDEN);
+  if (have_md5_group) con->md5_group = md5_group;
   return HTTP_OK;
 }

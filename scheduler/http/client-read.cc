@@ -50,6 +50,7 @@ void start_request(client_t* con) {
   con->auth_location = nullptr;
   con->byte_count = 0;
   con->username.clear();
+  con->md5_group.clear();
   con->password.clear();
   con->resource.clear();
   con->file.reset();

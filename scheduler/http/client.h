@@ -60,6 +60,9 @@ struct client_t {
   http_state_t request_method = HTTP_WAITING;
   long long byte_count = 0;                // body bytes received + sent
   std::string username;                    // authenticated user, at most 32 characters
+  // Group of the passwd.md5 entry that verified `username` (Digest and
+  // BasicDigest); empty otherwise.
+  std::string md5_group;
   std::string password;                    // at most 32 characters
   std::string resource;                    // at most 1023 characters
 

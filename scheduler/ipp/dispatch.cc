@@ -241,5 +241,6 @@ bool validate_user(client_t* con, const char* owner, char* username, int userlen
   // root. A name the request merely states acts on its own things only;
   // acting on others' takes a verified administrator.
   if (requester == owner) return true;
-  return !con->username.empty() && IsAdministrator(con->username);
+  return !con->username.empty() &&
+         IsAdministrator(con->username, con->md5_group.empty() ? nullptr : con->md5_group.c_str());
 }

@@ -338,6 +338,29 @@ TEST_F(Access, TheJobOwnerIsTheVerifiedUser) {
   EXPECT_EQ(control.find(ipp_attr(0x42, "job-originating-user-name", "mallory")), std::string::npos);
 }
 
+// "Encryption Required": a plain request is told to upgrade (426), the
+// same request over a connection upgraded to TLS is served.
+TEST(EncryptionRequired, PlainIsRefusedUpgradedIsServed) {
+  std::string node = FindProgram("node");
+  if (node.empty()) GTEST_SKIP() << "the node command is needed";
+  ServerRoot root;
+  ASSERT_EQ(root.MakeCertificate(), "");
+  std::filesystem::create_directories(root.file("doc/tls"));
+  ASSERT_TRUE(WriteFile(root.file("doc/tls/index.html"), "secret\n"));
+  root.WriteConfig("ServerCertificate ssl/server.crt\nServerKey ssl/server.key\n"
+                   "<Location /tls>\nEncryption Required\n</Location>\n");
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  RawHttp http(root.port());
+  auto r = http.Exchange("GET /tls/ HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(r.status, 426) << r.head;
+  EXPECT_EQ(r.Header("Upgrade"), "TLS/1.0,HTTP/1.1");
+  RunResult u = RunProgram({node, SourceDir() + "/tests/e2e/http_upgrade.js", std::to_string(root.port()), "GET", "/tls/"},
+                           30s);
+  EXPECT_NE(u.out.find("plain HTTP/1.1 101 Switching Protocols\n"), std::string::npos) << u.out << u.err;
+  EXPECT_NE(u.out.find("tls-response HTTP/1.1 200 OK\n"), std::string::npos) << u.out << u.err;
+}
+
 // Whether `path` can be opened with `flags` by uid/gid (a child that drops
 // to them): 0, or the errno of the failure.
 int open_as(uid_t uid, gid_t gid, const std::string& path, int flags) {

@@ -241,6 +241,8 @@ TEST_F(AuthorizeTest, DigestAnswersAndTheConfigurationFiles) {
     auto con = Client(c.peer, c.hostname, c.state, c.resource, c.authorization);
     EXPECT_EQ(IsAuthorized(con.get()), c.status);
     EXPECT_EQ(con->username, c.user);
+    // The entry's group goes with a verified user, for later ownership checks.
+    EXPECT_EQ(con->md5_group, con->username.empty() ? "" : "sys");
     httpCloseSocket(&con->http);
   }
 }

@@ -304,6 +304,23 @@ TEST_F(IppProcessTest, SystemGroupsAdmitTheirPrimaryUsersAndMembers) {
   }
 }
 
+// A user verified by a passwd.md5 entry is in that entry's group.
+TEST_F(IppProcessTest, TheDigestEntryGroupCountsForVerifiedUsers) {
+  SystemGroups = {"no-such-group-here", "vorn-md5-admins"};
+  const struct {
+    const char* group;
+    bool allowed;
+  } cases[] = {{"vorn-md5-admins", true}, {"staff", false}, {"", false}};
+  for (const auto& c : cases) {
+    auto con = Client("127.0.0.1");
+    con->username = "no-such-user-here";
+    con->md5_group = c.group;
+    char name[33];
+    EXPECT_EQ(validate_user(con.get(), "someone-else", name, sizeof(name)), c.allowed) << c.group;
+    httpCloseSocket(&con->http);
+  }
+}
+
 TEST_F(IppProcessTest, AnUnknownUserIsNoMemberOfAnything) {
   std::optional<system_user> user = find_user();
   if (!user) GTEST_SKIP() << "no user other than root with a primary group";
