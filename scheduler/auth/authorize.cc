@@ -124,16 +124,6 @@ http_status_t IsAuthorized(client_t* con) {
   con->auth_location = best;
   if (!best) return without_identity(con, HTTP_FORBIDDEN);
 
-  bool local = IsLocalClient(con);
-  bool allowed = HostAllowed(best, http.hostaddr, http.hostname);
-  LogDiagnostic(L_DEBUG2, "IsAuthorized: auth = %d, satisfy=%d...", allowed ? 0 : 1, best->satisfy);
-  if (!allowed && best->satisfy == SATISFY_ALL) return without_identity(con, HTTP_FORBIDDEN);
-
-  if (best->encryption == HTTP_ENCRYPT_REQUIRED && !http.tls) {
-    LogDiagnostic(L_DEBUG2, "IsAuthorized: Need upgrade to TLS...");
-    return without_identity(con, HTTP_UPGRADE_REQUIRED);
-  }
-
   demand_t d{best->level, best->auth_type, &best->names};
   // The configuration files hold every secret of the scheduler: whatever
   // their location says, only administrators read or replace them.
@@ -147,6 +137,18 @@ http_status_t IsAuthorized(client_t* con) {
   // A location that asks for users checks their passwords, also when it
   // names no scheme.
   if (d.level != AUTH_ANON && d.auth_type == AUTH_NONE) d.auth_type = AUTH_BASIC;
+
+  bool local = IsLocalClient(con);
+  bool allowed = HostAllowed(best, http.hostaddr, http.hostname);
+  LogDiagnostic(L_DEBUG2, "IsAuthorized: auth = %d, satisfy=%d...", allowed ? 0 : 1, best->satisfy);
+  // With nothing to log in to, "Satisfy any" cannot let a denied host in.
+  if (!allowed && (best->satisfy == SATISFY_ALL || d.level == AUTH_ANON))
+    return without_identity(con, HTTP_FORBIDDEN);
+
+  if (best->encryption == HTTP_ENCRYPT_REQUIRED && !http.tls) {
+    LogDiagnostic(L_DEBUG2, "IsAuthorized: Need upgrade to TLS...");
+    return without_identity(con, HTTP_UPGRADE_REQUIRED);
+  }
 
   // decode_auth takes a certificate's user only from peers on this host.
   std::string_view authorization = http.fields[HTTP_FIELD_AUTHORIZATION];

@@ -58,6 +58,11 @@ Allow from 10.2.0.0/16
 <Location /secure>
 Encryption Required
 </Location>
+<Location /anyopen>
+Satisfy any
+Order allow,deny
+Allow from 10.2.0.0/16
+</Location>
 <Location /grp>
 AuthType Basic
 Require group no-such-group-for-vorn-tests
@@ -201,6 +206,10 @@ TEST_F(AuthorizeTest, LocationsDecideByHostPasswordAndLevel) {
       {"satisfy any: user not named", "10.3.0.5", "10.3.0.5", HTTP_POST_RECV, "/printers/any",
        basic("bob", "bob-pw1"), HTTP_UNAUTHORIZED, ""},
       {"encryption required", "127.0.0.1", "localhost", HTTP_GET_SEND, "/secure/x", "", HTTP_UPGRADE_REQUIRED, ""},
+      {"satisfy any without a login: the host rules stand", "10.3.0.5", "10.3.0.5", HTTP_GET_SEND, "/anyopen", "",
+       HTTP_FORBIDDEN, ""},
+      {"satisfy any without a login: allowed host", "10.2.0.5", "10.2.0.5", HTTP_GET_SEND, "/anyopen", "", HTTP_OK,
+       ""},
       {"OPTIONS of the server: the location of /", "10.9.9.9", "10.9.9.9", HTTP_OPTIONS, "*", "", HTTP_OK, ""},
       {"OPTIONS of an admin resource", "10.1.2.3", "10.1.2.3", HTTP_OPTIONS, "/admin/", "", HTTP_UNAUTHORIZED, ""},
       {"no scheme named: the password is still checked", "10.9.9.9", "10.9.9.9", HTTP_GET_SEND, "/noscheme",
