@@ -1,6 +1,7 @@
 #include "scheduler/auth/interfaces.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>

@@ -158,7 +158,7 @@ class Access : public ::testing::Test {
     curl_ = FindProgram("curl");
     if (curl_.empty()) GTEST_SKIP() << "curl is needed";
     if (!accounts_->why_not.empty()) GTEST_SKIP() << accounts_->why_not;
-    for (const char* dir : {"open", "login", "staff", "lan", "other", "iface", "tls", "digest"}) {
+    for (const char* dir : {"open", "login", "staff", "lan", "other", "iface", "onlan", "tls", "digest"}) {
       std::filesystem::create_directories(root_.file(std::string("doc/") + dir));
       ASSERT_TRUE(WriteFile(root_.file(std::string("doc/") + dir + "/index.html"), std::string(dir) + "\n"));
     }
@@ -176,6 +176,7 @@ class Access : public ::testing::Test {
            "<Location /lan>\nOrder allow,deny\nAllow from 10.231.0.0/16\n</Location>\n"
            "<Location /other>\nOrder allow,deny\nAllow from 192.0.2.0/24\n</Location>\n"
            "<Location /iface>\nOrder deny,allow\nDeny from all\nAllow from @IF(" + iface + ")\n</Location>\n"
+           "<Location /onlan>\nOrder deny,allow\nDeny from all\nAllow from @LOCAL\n</Location>\n"
            "<Location /tls>\nEncryption Required\n</Location>\n"
            "<Location /digest>\nAuthType Digest\nAuthClass User\n</Location>\n";
   }
@@ -286,6 +287,7 @@ TEST_F(Access, PeersInAnotherNetwork) {
       {"network rule that admits the peer", "/lan/", {}, 200, 200},
       {"network rule of another network", "/other/", {}, 200, 403},
       {"the peer's interface", "/iface/", {}, 200, 200},
+      {"the networks of this host's interfaces", "/onlan/", {}, 200, 200},
       {"password still needed", "/login/", {}, 401, 401},
       {"right password", "/login/", {"--basic", "-u", admin}, 200, 200},
       {"encryption required", "/tls/", {}, 426, 426},
@@ -362,7 +364,8 @@ TEST(EncryptionRequired, PlainIsRefusedUpgradedIsServed) {
   std::filesystem::create_directories(root.file("doc/tls"));
   ASSERT_TRUE(WriteFile(root.file("doc/tls/index.html"), "secret\n"));
   root.WriteConfig("ServerCertificate ssl/server.crt\nServerKey ssl/server.key\n"
-                   "<Location /tls>\nEncryption Required\n</Location>\n");
+                   "<Location /onlan>\nOrder deny,allow\nDeny from all\nAllow from @LOCAL\n</Location>\n"
+           "<Location /tls>\nEncryption Required\n</Location>\n");
   Vornd vornd(root);
   ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
   RawHttp http(root.port());
