@@ -194,7 +194,9 @@ void ShutdownClient(client_t* con);
 int check_if_modified(const client_t* con, const struct stat& filestats);
 
 // Fills username and password (each cut at 32 characters) from the
-// Authorization field: Basic and Digest.
+// Authorization field: Basic and Digest, or the user of a local certificate
+// ("Local <text>") from a peer on this host. Nothing here is verified yet:
+// IsAuthorized keeps the name only once it has checked it.
 void decode_auth(client_t* con);
 
 // The file that serves the client's resource (see the body for the mapping),
