@@ -38,6 +38,15 @@ User $(id -un)
 Group $(id -gn)
 FileDevice Yes
 Listen 127.0.0.1:$port
+# Every resource is open; /admin asks for a password of a system group
+# member (or root's local certificate), and so do the configuration files.
+<Location />
+Order deny,allow
+</Location>
+<Location /admin>
+AuthType Basic
+AuthClass System
+</Location>
 CONF
   cat > "$run/doc/index.html" <<'HTML'
 <!DOCTYPE html>

@@ -63,10 +63,11 @@ bool open_log(log_file_t& log) {
   log.file = BufFileOpen(log.name.c_str(), "a");
   if (!log.file) return false;
   if (log.name.compare(0, 5, "/dev/") != 0) {
-    if (::fchown(log.file->fd.get(), User, Group) != 0) {
+    // The filters (User, Group) must not rewrite the record of what they did.
+    if (::fchown(log.file->fd.get(), ServerFileOwner(), Group) != 0) {
       // Not running as root: the log keeps our own owner.
     }
-    ::fchmod(log.file->fd.get(), mode_t(LogFilePerm) & 07777);
+    ::fchmod(log.file->fd.get(), mode_t(LogFilePerm) & 07755);
   }
   return true;
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <syslog.h>
 
+#include "scheduler/auth/certs.h"
 #include "scheduler/browse/browse.h"
 #include "scheduler/http/client.h"
 #include "scheduler/conf/conf.h"
@@ -218,6 +219,8 @@ int RunMainLoop() {
     service_clients(now);
 
     service_jobs();
+
+    RenewRootCert(now);
 
     // Timed holds are released and idle printers given work every 10 seconds.
     if (now - JobCheckTime >= 10) {

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <syslog.h>
 
+#include "scheduler/auth/certs.h"
 #include "scheduler/http/client.h"
 #include "scheduler/cmdline.h"
 #include "scheduler/conf/conf.h"
@@ -41,11 +42,14 @@ int main(int argc, char* argv[]) {
   // Uploads cut short by the end of the previous run.
   RemoveStaleRequestFiles();
 
+  InitCertificates();
   DaemonReady();
   if (RunAsUser && !DropPrivileges()) return 1;
 
   RunPendingJobs();
   JobCheckTime = time(nullptr);
 
-  return RunMainLoop();
+  int status = RunMainLoop();
+  DeleteAllCerts();
+  return status;
 }

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <sys/wait.h>
 
+#include "scheduler/auth/certs.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
@@ -121,6 +122,7 @@ int ReapChildren() {
         LogDiagnostic(L_INFO, "Hint: Try setting the LogLevel to \"debug\" to find out more.");
     }
     record_job_exit(pid, failed, status);
+    DeleteCert(pid);  // a CGI program's certificate ends with it
   }
   return reaped;
 }

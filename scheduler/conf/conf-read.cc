@@ -3,7 +3,9 @@
 #include "scheduler/conf/conf.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <grp.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -91,31 +93,46 @@ void make_absolute(std::string& path) {
 }
 
 // Owner and mode of the files and directories the scheduler relies on.
-// Failures are ignored: a directory may not exist yet, or the scheduler may
-// not run as root.
+// Nothing here may be changed by the filters (they run as User and Group
+// and handle outside data), and no secret (the TLS key, passwd.md5) may be
+// read by them. Failures are ignored: a directory may not exist yet, or the
+// scheduler may not run as root.
 void set_ownership() {
-  uid_t owner = RunAsUser ? User : ::getuid();
+  uid_t owner = ServerFileOwner();
   auto fix = [](const std::string& path, uid_t uid, gid_t gid, mode_t mode) {
     if (::chown(path.c_str(), uid, gid) != 0) {
       // ignored, see above
     }
     ::chmod(path.c_str(), mode);
   };
-  mode_t conf_mode = mode_t(ConfigFilePerm) & 07777;
-  fix(ServerCertificate, owner, Group, conf_mode);
-  fix(ServerKey, owner, Group, conf_mode);
-  fix(ServerRoot, owner, Group, 0775);
+  mode_t conf_mode = ConfigFileMode();
+  fix(ServerCertificate, owner, Group, conf_mode & 0600);
+  fix(ServerKey, owner, Group, conf_mode & 0600);
+  fix(ServerRoot, owner, Group, 0755);
   fix(ServerRoot + "/certs", owner, Group, 0711);
   fix(ServerRoot + "/ppd", owner, Group, 0755);
   fix(ServerRoot + "/ssl", owner, Group, 0700);
   for (const char* name : {"/vornd.conf", "/classes.conf", "/printers.conf"})
     fix(ServerRoot + name, owner, Group, conf_mode);
-  fix(ServerRoot + "/passwd.md5", User, Group, 0600);
+  fix(ServerRoot + "/passwd.md5", owner, Group, 0600);
   fix(RequestRoot, owner, Group, 0710);
   // Only a TempDir inside RequestRoot is the scheduler's to open up.
   if (TempDir.size() > RequestRoot.size() && TempDir.compare(0, RequestRoot.size(), RequestRoot) == 0 &&
       TempDir[RequestRoot.size()] == '/')
     fix(TempDir, owner, Group, 01770);
+}
+
+// The filters run as Group: a group that is also a system group gives them
+// the administrators' rights.
+void warn_group_is_system_group() {
+  for (size_t i = 0; i < SystemGroups.size() && i < size_t(std::max(NumSystemGroups, 1)); i++) {
+    const group* g = ::getgrnam(SystemGroups[i].c_str());
+    if (g && g->gr_gid == Group)
+      LogDiagnostic(L_WARN,
+                    "Group %s is also a SystemGroup - filters and CGI programs run with the rights of "
+                    "administrators!",
+                    SystemGroups[i].c_str());
+  }
 }
 
 // Everything a full reload throws away, in this order.
@@ -180,6 +197,10 @@ bool keep_configuration(conf_t& conf) {
 }
 
 }  // namespace
+
+uid_t ServerFileOwner() { return RunAsUser ? User : ::getuid(); }
+
+mode_t ConfigFileMode() { return mode_t(ConfigFilePerm) & 07755; }
 
 bool split_config_line(std::string_view line, std::string& name, std::string& value) {
   std::string_view s = vorn::trim(line);
@@ -255,6 +276,7 @@ bool ReadConfiguration() {
   make_absolute(ServerKey);
 
   set_ownership();
+  warn_group_is_system_group();
 
   if (MaxClients > DescriptorLimit / 3 || MaxClients <= 0) {
     if (MaxClients > 0)

@@ -66,6 +66,7 @@ struct server_settings_t {
   int MaxPrinterHistory = 0;
   int MaxRequestSize = 0;  // also set by LimitRequestBody
   std::string PageLog;
+  std::string PAMService;  // PAM service of Basic passwords
   int PreserveJobFiles = 0;
   int PreserveJobHistory = 0;
   std::string Printcap;
@@ -139,6 +140,7 @@ inline int& MaxLogSize = Settings.MaxLogSize;
 inline int& MaxPrinterHistory = Settings.MaxPrinterHistory;
 inline int& MaxRequestSize = Settings.MaxRequestSize;
 inline std::string& PageLog = Settings.PageLog;
+inline std::string& PAMService = Settings.PAMService;
 inline int& PreserveJobFiles = Settings.PreserveJobFiles;
 inline int& PreserveJobHistory = Settings.PreserveJobHistory;
 inline std::string& Printcap = Settings.Printcap;
@@ -165,6 +167,13 @@ inline int& LogLevel = Settings.LogLevel;
 inline int& BrowseProtocols = Settings.BrowseProtocols;
 inline int& PrintcapFormat = Settings.PrintcapFormat;
 
+// Owner of the files the scheduler writes and of its directories: its own
+// user (root), or User when it runs as that user (RunAsUser).
+uid_t ServerFileOwner();
+// ConfigFilePerm without write permission for the group and others: the
+// filters run as Group and must not change the configuration.
+mode_t ConfigFileMode();
+
 // ---- The settings table ----
 enum class conf_kind { integer, boolean, string };
 
@@ -177,7 +186,7 @@ struct conf_var_t {
   std::string (*compute_default)();  // computed default (ServerName, ...)
 };
 
-// The 56 rows, in table order (LimitRequestBody and MaxRequestSize share a
+// The 57 rows, in table order (LimitRequestBody and MaxRequestSize share a
 // member). The view is valid for the life of the process.
 std::span<const conf_var_t> ConfigurationTable();
 

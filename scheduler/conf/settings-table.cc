@@ -111,6 +111,7 @@ const conf_var_t kTable[] = {
     Int("MaxPrinterHistory", &S::MaxPrinterHistory, "10"),
     Int("MaxRequestSize", &S::MaxRequestSize, "0"),
     Str("PageLog", &S::PageLog, VORN_DEFAULT_LOGDIR "/page_log"),
+    Str("PAMService", &S::PAMService, "vorn"),
     Bool("PreserveJobFiles", &S::PreserveJobFiles, "false"),
     Bool("PreserveJobHistory", &S::PreserveJobHistory, "true"),
     Str("Printcap", &S::Printcap, "/etc/printcap"),

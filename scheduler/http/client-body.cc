@@ -86,7 +86,8 @@ int create_request_file(client_t* con) {
   int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640);
   if (fd < 0) return 0;
   ::fchmod(fd, 0640);
-  if (::fchown(fd, User, Group) != 0) {
+  // The filters read documents through Group; they do not change them.
+  if (::fchown(fd, ServerFileOwner(), Group) != 0) {
     // Not running as root: the file stays ours, which is all we need.
   }
   con->file.reset(fd);

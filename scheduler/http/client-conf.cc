@@ -32,13 +32,14 @@ http_status_t install_conf_file(client_t* con) {
   }
 
   // The new version keeps the owner and mode of the one it replaces.
-  mode_t mode = mode_t(ConfigFilePerm) & 07777;
-  uid_t uid = User;
+  // A new file belongs to the scheduler; the filters' user never owns or
+  // writes one.
+  mode_t mode = ConfigFileMode();
+  uid_t uid = ServerFileOwner();
   gid_t gid = Group;
   struct stat old {};
   if (::stat(target.c_str(), &old) == 0) {
-    mode = old.st_mode & 07777;
-    uid = old.st_uid;
+    mode = old.st_mode & 07755;
     gid = old.st_gid;
   }
 

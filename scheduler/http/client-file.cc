@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unordered_map>
 
+#include "scheduler/auth/certs.h"
+#include "scheduler/auth/hosts.h"
 #include "scheduler/http/client-private.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/log.h"
@@ -172,8 +174,11 @@ void decode_auth(client_t* con) {
     con->username = vorn::cut(text.substr(0, colon), kMaxUsername);
     con->password = vorn::cut(text.substr(colon + 1), kMaxUsername);
   } else if (value.starts_with("Local")) {
-    // A local certificate names its user; certificates are not issued yet,
-    // so such a value authenticates nobody.
+    // A certificate proves its user only to a peer on this host, which can
+    // read the certificate files; from elsewhere it names nobody.
+    std::string certificate(vorn::trim(value.substr(5)));
+    const char* user = IsLocalClient(con) ? LookupCert(certificate) : nullptr;
+    if (user) con->username = vorn::cut(user, kMaxUsername);
   } else if (value.starts_with("Diges")) {
     char field[HTTP_MAX_VALUE];
     if (httpGetSubField(&http, HTTP_FIELD_AUTHORIZATION, "username", field, sizeof(field)))

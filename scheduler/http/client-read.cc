@@ -50,6 +50,7 @@ void start_request(client_t* con) {
   con->auth_location = nullptr;
   con->byte_count = 0;
   con->username.clear();
+  con->md5_group.clear();
   con->password.clear();
   con->resource.clear();
   con->file.reset();
@@ -328,21 +329,21 @@ int refuse(client_t* con, http_status_t code) {
 
 int answer_request(client_t* con) {
   http_t& http = con->http;
+  // OPTIONS is decided like every other method: a location that asks for
+  // users answers with its challenge.
+  http_status_t status = IsAuthorized(con);
+  if (status != HTTP_OK) {
+    LogDiagnostic(L_DEBUG2, "ReadClient: Unauthorized request for %s...\n", con->resource.c_str());
+    return refuse(con, status);
+  }
+
   if (http.state == HTTP_OPTIONS) {
-    // With access control, a location that requires authentication answers
-    // with a challenge here first.
     std::string text = FormatHeader(con, HTTP_OK, nullptr) +
                        "Allow: GET, HEAD, OPTIONS, POST, PUT\r\nContent-Length: 0\r\n\r\n";
     WriteAccessLine(con, HTTP_OK);
     http.state = HTTP_WAITING;
     QueueOutput(con, text);
     return end_of_call(con);
-  }
-
-  http_status_t status = IsAuthorized(con);
-  if (status != HTTP_OK) {
-    LogDiagnostic(L_DEBUG2, "ReadClient: Unauthorized request for %s...\n", con->resource.c_str());
-    return refuse(con, status);
   }
 
   switch (http.state) {

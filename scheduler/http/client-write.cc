@@ -144,7 +144,7 @@ std::string FormatHeader(const client_t* con, http_status_t code, const char* ty
   if (code == HTTP_UNAUTHORIZED) {
     // The location that refused the request says which scheme it expects.
     if (con->auth_location && con->auth_location->auth_type == AUTH_DIGEST)
-      out += format("WWW-Authenticate: Digest realm=\"VORN\" nonce=\"%s\"\r\n", http.hostname);
+      out += format("WWW-Authenticate: Digest realm=\"VORN\", nonce=\"%s\"\r\n", http.hostname);
     else
       out += "WWW-Authenticate: Basic realm=\"VORN\"\r\n";
   }

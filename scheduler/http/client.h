@@ -60,6 +60,9 @@ struct client_t {
   http_state_t request_method = HTTP_WAITING;
   long long byte_count = 0;                // body bytes received + sent
   std::string username;                    // authenticated user, at most 32 characters
+  // Group of the passwd.md5 entry that verified `username` (Digest and
+  // BasicDigest); empty otherwise.
+  std::string md5_group;
   std::string password;                    // at most 32 characters
   std::string resource;                    // at most 1023 characters
 
@@ -191,7 +194,9 @@ void ShutdownClient(client_t* con);
 int check_if_modified(const client_t* con, const struct stat& filestats);
 
 // Fills username and password (each cut at 32 characters) from the
-// Authorization field: Basic and Digest.
+// Authorization field: Basic and Digest, or the user of a local certificate
+// ("Local <text>") from a peer on this host. Nothing here is verified yet:
+// IsAuthorized keeps the name only once it has checked it.
 void decode_auth(client_t* con);
 
 // The file that serves the client's resource (see the body for the mapping),

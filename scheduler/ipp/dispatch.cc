@@ -11,6 +11,8 @@
 #include <string>
 
 #include "scheduler/auth/address.h"
+#include "scheduler/auth/auth.h"
+#include "scheduler/auth/hosts.h"
 #include "scheduler/printers/catalogue.h"
 #include "scheduler/http/client.h"
 #include "scheduler/conf/conf.h"
@@ -144,12 +146,13 @@ void process(client_t* con) {
     return;
   }
 
-  // "root" on another host is not root here.
+  // "root" on another host is not root here, in any spelling: only a peer
+  // on this host, or one that proved to be root, keeps it.
   ipp_attribute_t* user = ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME);
-  if (user && !user->values.empty() && user->values[0].string.text == "root" &&
-      !sock_addr_is_loopback(con->http.hostaddr) && con->username != "root") {
-    LogDiagnostic(L_DEBUG, "ProcessIPPRequest: %d requesting-user-name root from %s is %s", con->http.fd,
-                  con->http.hostname, RemoteRoot.c_str());
+  if (user && !user->values.empty() && vorn::iequals(user->values[0].string.text, "root") &&
+      !IsLocalClient(con) && con->username != "root") {
+    LogDiagnostic(L_DEBUG, "ProcessIPPRequest: %d requesting-user-name %s from %s is %s", con->http.fd,
+                  user->values[0].string.text.c_str(), con->http.hostname, RemoteRoot.c_str());
     user->values[0].string.text = RemoteRoot;
   }
 
@@ -234,21 +237,10 @@ bool validate_user(client_t* con, const char* owner, char* username, int userlen
     requester = "anonymous";
   vorn::strlcpy(username, requester, size_t(userlen));
 
-  if (vorn::iequals(requester, owner) || vorn::iequals(requester, "root")) return true;
-
-  const passwd* pw = ::getpwnam(requester.c_str());
-  if (!pw) return false;
-  const gid_t primary = pw->pw_gid;
-  // Any system group admits its members and the users whose primary group
-  // it is, whatever the other groups of the list.
-  for (const std::string& name : SystemGroups) {
-    const group* gr = ::getgrnam(name.c_str());
-    if (!gr) continue;
-    if (gr->gr_gid == primary) return true;
-    for (char** member = gr->gr_mem; member && *member; member++)
-      if (vorn::iequals(*member, requester)) return true;
-  }
-  // Members of a system group listed in the digest password file are
-  // admitted too once access control reads that file.
-  return false;
+  // Account names are case-sensitive: "ALICE" is not alice, "ROOT" not
+  // root. A name the request merely states acts on its own things only;
+  // acting on others' takes a verified administrator.
+  if (requester == owner) return true;
+  return !con->username.empty() &&
+         IsAdministrator(con->username, con->md5_group.empty() ? nullptr : con->md5_group.c_str());
 }

@@ -166,8 +166,11 @@ new_job_t make_job(client_t* con, printer_t* p, uint32_t dtype, const char* call
     job->username = "anonymous";
   }
 
-  if (user)
+  if (user) {
+    // A verified user owns the job, whatever name the request states.
+    if (!con->username.empty() && !user->values.empty()) user->values[0].string.text = job->username;
     move_to_job_group(attrs, user, "job-originating-user-name");
+  }
   else
     ippAddString(attrs, IPP_TAG_JOB, IPP_TAG_NAME, "job-originating-user-name", "", job->username);
 

@@ -356,7 +356,7 @@ int SaveJob(int id) {
   if (!job || !job->attrs) return 0;
 
   std::string path = JobControlFile(id);
-  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, User, Group);
+  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, ServerFileOwner(), Group);  // not the filters'
   if (!sf) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to create job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "scheduler/conf/conf.h"
+#include "scheduler/auth/auth.h"
 #include "scheduler/auth/location.h"
 #include "scheduler/log.h"
 #include "scheduler/printers/printers.h"
@@ -96,26 +97,15 @@ void BuildCommonData() {
   }
 }
 
-// The location deciding a POST to `resource`: the longest path that begins
-// with "/", is a prefix of the resource and admits POST (the first of equally
-// long ones). Access control chooses locations by the same rule.
-const location_t* PostLocation(std::string_view resource) {
-  const location_t* best = nullptr;
-  for (const auto& loc : Locations) {
-    const std::string& path = loc->path;
-    if (path.empty() || path[0] != '/' || !(loc->limit & LIMIT_POST)) continue;
-    if (!resource.starts_with(path)) continue;
-    if (!best || path.size() > best->path.size()) best = loc.get();
-  }
-  return best;
-}
-
 const char* AuthenticationKeyword(const printer_t* p) {
   if (p->type & PRINTER_REMOTE) return "requesting-user-name";
   std::string resource = ((p->type & (PRINTER_CLASS | PRINTER_IMPLICIT)) ? "/classes/" : "/printers/") + p->name;
-  const location_t* loc = PostLocation(resource);
-  if (loc && (loc->auth_type == AUTH_BASIC || loc->auth_type == AUTH_BASICDIGEST)) return "basic";
-  if (loc && loc->auth_type == AUTH_DIGEST) return "digest";
+  const location_t* loc = FindBest(resource, HTTP_POST);
+  if (!loc) return "requesting-user-name";
+  if (loc->auth_type == AUTH_DIGEST) return "digest";
+  // A location that asks for users without naming a scheme checks Basic
+  // passwords.
+  if (loc->auth_type != AUTH_NONE || loc->level != AUTH_ANON) return "basic";
   return "requesting-user-name";
 }
 

@@ -316,8 +316,9 @@ class CrashRestart : public ::testing::Test {
 };
 
 // Uploads printers.conf, alternately version B and A, until told to stop.
-void UploadLoop(int port, const std::string& a, const std::string& b, std::atomic<bool>& stop,
+void UploadLoop(const ServerRoot& root, const std::string& a, const std::string& b, std::atomic<bool>& stop,
                 Clock::time_point deadline) {
+  const int port = root.port();
   for (int n = 0; n < 500 && !stop && Clock::now() < deadline; n++) {
     const std::string& body = n % 2 ? a : b;
     RawHttp http(port);
@@ -325,7 +326,9 @@ void UploadLoop(int port, const std::string& a, const std::string& b, std::atomi
       std::this_thread::sleep_for(20ms);
       continue;
     }
-    http.Exchange("PUT /admin/conf/printers.conf HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+    // As root, with the certificate of the scheduler running now.
+    http.Exchange("PUT /admin/conf/printers.conf HTTP/1.1\r\nHost: localhost\r\n" + root.RootAuthorization() +
+                      "Content-Length: " +
                       std::to_string(body.size()) + "\r\n\r\n" + body,
                   3s);
   }
@@ -371,7 +374,7 @@ TEST_F(CrashRestart, KilledWhileWritingLosesNothing) {
     }
 
     std::atomic<bool> stop{false};
-    std::thread uploader(UploadLoop, root_.port(), std::cref(conf_a_), std::cref(conf_b_), std::ref(stop),
+    std::thread uploader(UploadLoop, std::cref(root_), std::cref(conf_a_), std::cref(conf_b_), std::ref(stop),
                          Clock::now() + 10s);
     if (mode == 2) {
       std::this_thread::sleep_for(milliseconds((r * 211) % 1200));

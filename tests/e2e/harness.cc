@@ -363,6 +363,8 @@ std::string ServerRoot::BaseConfig(bool listen) const {
   c += "Printcap " + file("printcap") + "\n";
   c += "LogLevel info\n";
   if (listen) c += "Listen 127.0.0.1:" + std::to_string(port_) + "\n";
+  // Every resource open to every host; /admin/conf still needs root.
+  c += "<Location />\nOrder deny,allow\n</Location>\n";
   return c;
 }
 
@@ -385,6 +387,11 @@ std::string ServerRoot::MakeCertificate() const {
                             "1", "-subj", "/CN=localhost"},
                            60s);
   return r.exit_status == 0 ? "" : "openssl req failed: " + r.err;
+}
+
+std::string ServerRoot::RootAuthorization() const {
+  std::string cert = ReadFile(file("certs/0"));
+  return cert.empty() ? "" : "Authorization: Local " + cert + "\r\n";
 }
 
 bool ServerRoot::WaitForLog(std::string_view text, milliseconds timeout) const {

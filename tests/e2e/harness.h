@@ -123,7 +123,8 @@ class ServerRoot {
 
   // The lines every test configuration starts with: the paths of this root,
   // the logs under logs/, ServerName localhost, the current user and group,
-  // LogLevel info and, with `listen`, "Listen 127.0.0.1:<port>".
+  // LogLevel info, with `listen`, "Listen 127.0.0.1:<port>", and a Location
+  // "/" open to everyone.
   std::string BaseConfig(bool listen = true) const;
 
   // Writes vornd.conf: BaseConfig then `extra` (later lines override).
@@ -139,6 +140,11 @@ class ServerRoot {
   // A self-signed certificate for "localhost" in ssl/server.crt and
   // ssl/server.key (the openssl command); "" on success, else why not.
   std::string MakeCertificate() const;
+  // The header line "Authorization: Local <root certificate>\r\n" of a
+  // running vornd: how local administrators authenticate. "" when there is
+  // no certificate.
+  std::string RootAuthorization() const;
+
   // Waits until the error log contains `text`.
   bool WaitForLog(std::string_view text, milliseconds timeout = kWait) const;
 

@@ -254,7 +254,7 @@ TEST_F(Requests, UploadedConfigurationFilesAreInstalledAndReloaded) {
   Start();
   ASSERT_TRUE(WriteFile(root_.file("local.types"), "# old\n", 0600));
   std::string content = "# types of the test\n";
-  auto r = Ask("PUT /admin/conf/local.types HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+  auto r = Ask("PUT /admin/conf/local.types HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "Content-Length: " +
                std::to_string(content.size()) + "\r\n\r\n" + content);
   EXPECT_EQ(r.status, 201) << r.head;
   EXPECT_EQ(r.Header("Content-Length"), "0");
@@ -269,7 +269,7 @@ TEST_F(Requests, UploadedConfigurationFilesAreInstalledAndReloaded) {
   ASSERT_TRUE(vornd_.WaitListening(root_.port()));
 
   std::string conf = root_.BaseConfig() + "LogLevel debug2\nKeepAliveTimeout 17\n";
-  r = Ask("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+  r = Ask("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "Content-Length: " +
           std::to_string(conf.size()) + "\r\n\r\n" + conf);
   EXPECT_EQ(r.status, 201) << r.head;
   EXPECT_TRUE(root_.WaitForLog("Partial reload complete."));
@@ -278,10 +278,14 @@ TEST_F(Requests, UploadedConfigurationFilesAreInstalledAndReloaded) {
 
   for (const char* bad : {"/admin/conf/", "/admin/conf/sub/x", "/notes.txt", "/admin/other"}) {
     SCOPED_TRACE(bad);
-    EXPECT_EQ(Ask(std::string("PUT ") + bad + " HTTP/1.1\r\nHost: localhost\r\nContent-Length: 2\r\n\r\nxx").status, 403);
+    EXPECT_EQ(Ask(std::string("PUT ") + bad + " HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() +
+                  "Content-Length: 2\r\n\r\nxx")
+                  .status,
+              403);
   }
-  EXPECT_EQ(Ask("GET /admin/conf/ HTTP/1.1\r\nHost: localhost\r\n\r\n").status, 403);
-  EXPECT_EQ(Ask("GET /admin/conf/sub/x HTTP/1.1\r\nHost: localhost\r\n\r\n").status, 403);
+  EXPECT_EQ(Ask("GET /admin/conf/ HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "\r\n").status, 403);
+  EXPECT_EQ(Ask("GET /admin/conf/sub/x HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "\r\n").status,
+            403);
   EXPECT_TRUE(spool_files(root_.file("spool")).empty());
 }
 

@@ -254,22 +254,18 @@ TEST_F(StaticFiles, AcceptLanguagePicksTheLocalizedFileAndMessages) {
       << r.body;
 }
 
-TEST_F(StaticFiles, TheAccessLogNamesTheUserOfBasicCredentials) {
-  const struct {
-    const char* credentials;  // before Base64
-    const char* logged;
-  } cases[] = {
-      {"alice:secret", "alice"},
-      {"bob:pass:with:colons", "bob"},
-      {"no-colon-here", "-"},
-      {"a-user-name-longer-than-thirty-two-characters:pw", "a-user-name-longer-than-thirty-t"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.credentials);
-    RunResult r = Curl({"-w", "%{http_code}", "-H",
-                        std::string("Authorization: Basic ") + Base64(c.credentials), Url("/notes.txt")});
+// Credentials nobody checked name nobody: the files here are open to all,
+// so the access log shows "-" whatever Basic user the request claims.
+TEST_F(StaticFiles, TheAccessLogNamesNoUnverifiedUser) {
+  const char* cases[] = {"alice:secret", "bob:pass:with:colons", "no-colon-here",
+                         "a-user-name-longer-than-thirty-two-characters:pw"};
+  for (const char* credentials : cases) {
+    SCOPED_TRACE(credentials);
+    size_t before = count_of(root_.AccessLog(), "localhost - - [");
+    RunResult r = Curl({"-w", "%{http_code}", "-H", std::string("Authorization: Basic ") + Base64(credentials),
+                        Url("/notes.txt")});
     EXPECT_EQ(r.out, "200") << r.err;
-    EXPECT_TRUE(WaitUntil([&] { return root_.AccessLog().find(std::string("localhost - ") + c.logged + " [") != std::string::npos; }, kWait))
+    EXPECT_TRUE(WaitUntil([&] { return count_of(root_.AccessLog(), "localhost - - [") == before + 1; }, kWait))
         << root_.AccessLog();
   }
 }

@@ -59,7 +59,7 @@ TEST_F(Reload, AnUploadedVorndConfThatDoesNotReadIsRefusedAndTheOldFileStays) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RawHttp http(root_.port());
-    RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+    RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "Content-Length: " +
                                         std::to_string(c.body.size()) + "\r\n\r\n" + c.body);
     EXPECT_EQ(r.status, 400) << r.head;
     EXPECT_EQ(ReadFile(root_.conf_path()), before) << "the old file, byte for byte";
@@ -70,7 +70,9 @@ TEST_F(Reload, AnUploadedVorndConfThatDoesNotReadIsRefusedAndTheOldFileStays) {
   EXPECT_EQ(count_of(log, "] Refusing config file \"" + root_.conf_path() + "\" - it does not read; the old one stays."),
             3u)
       << log;
-  EXPECT_NE(log.find("] ReadConfiguration() Syntax error on line 17."), std::string::npos) << log;
+  // The "<Location /x" line of the first case, after the base lines.
+  const std::string line = std::to_string(count_of(root_.BaseConfig(), "\n") + 2);
+  EXPECT_NE(log.find("] ReadConfiguration() Syntax error on line " + line + "."), std::string::npos) << log;
   // No reload was asked for, and the scheduler serves on as it was.
   EXPECT_EQ(count_of(log, "Partial reload"), 0u) << log;
   EXPECT_EQ(count_of(log, "Full reload is required."), 1u) << log;
@@ -79,7 +81,7 @@ TEST_F(Reload, AnUploadedVorndConfThatDoesNotReadIsRefusedAndTheOldFileStays) {
   // The same upload, made good, is installed and applied.
   std::string good = root_.BaseConfig() + "KeepAliveTimeout 23\n";
   RawHttp http(root_.port());
-  RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+  RawHttp::Response r = http.Exchange("PUT /admin/conf/vornd.conf HTTP/1.1\r\nHost: localhost\r\n" + root_.RootAuthorization() + "Content-Length: " +
                                       std::to_string(good.size()) + "\r\n\r\n" + good);
   EXPECT_EQ(r.status, 201) << r.head;
   EXPECT_EQ(ReadFile(root_.conf_path()), good);
@@ -143,7 +145,8 @@ TEST(StartUp, AConfigurationThatDoesNotReadEndsTheSchedulerWithItsErrorInTheLogI
   EXPECT_NE(vornd.Stderr().find("vornd: Unable to read configuration file '" + root.conf_path() + "' - exiting!"),
             std::string::npos)
       << vornd.Stderr();
-  EXPECT_NE(root.ErrorLog().find("] ReadConfiguration() Syntax error on line 16.\n"), std::string::npos)
+  const std::string line = std::to_string(count_of(root.BaseConfig(), "\n") + 1);
+  EXPECT_NE(root.ErrorLog().find("] ReadConfiguration() Syntax error on line " + line + ".\n"), std::string::npos)
       << root.ErrorLog();
   EXPECT_FALSE(CanConnect(root.port()));
 }

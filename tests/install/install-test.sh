@@ -40,8 +40,8 @@ install_into() {  # install_into <log> <cmake --install arguments...>
 }
 
 # The files every install has, relative to the prefix or the root.
-under_prefix=(sbin/vornd bin/submit bin/enqueue bin/qstatus bin/cancel sbin/accept sbin/reject sbin/disable sbin/qadmin
-              lib/vorn/backend/socket lib/vorn/filter/psconv share/vorn/doc/index.html
+under_prefix=(sbin/vornd bin/submit bin/enqueue bin/qstatus bin/cancel bin/pwtool sbin/accept sbin/reject sbin/disable
+              sbin/qadmin lib/vorn/backend/socket lib/vorn/filter/psconv share/vorn/doc/index.html
               share/vorn/model/vorn-postscript.ppd)
 dirs_under_prefix=(share/vorn lib/vorn/backend)
 under_etc=(vorn/vornd.conf vorn/vornd.conf.default vorn/vorn.types vorn/vorn.convs)

@@ -75,6 +75,7 @@ TEST_F(ConfTest, EveryDirectiveHasItsDefault) {
       {"MaxPrinterHistory", "10"},
       {"MaxRequestSize", "0"},
       {"PageLog", log_dir + "/page_log"},
+      {"PAMService", "vorn"},
       {"PreserveJobFiles", "0"},
       {"PreserveJobHistory", "1"},
       {"Printcap", "/etc/printcap"},
@@ -100,7 +101,7 @@ TEST_F(ConfTest, EveryDirectiveHasItsDefault) {
     covered.insert(c.name);
   }
   for (const conf_var_t& var : ConfigurationTable()) EXPECT_TRUE(covered.count(var.name)) << var.name << " untested";
-  EXPECT_EQ(ConfigurationTable().size(), 56u);
+  EXPECT_EQ(ConfigurationTable().size(), 57u);
 
   const passwd* lp = ::getpwnam("lp");
   const group* sys = ::getgrnam("sys");
@@ -192,6 +193,7 @@ TEST_F(ConfTest, EveryDirectiveTakesANonDefaultValue) {
       {"RequestRoot spool2", "RequestRoot", "$ROOT/spool2"},
       {"RIPCache 64m", "RIPCache", "64m"},
       {"RunAsUser yes", "RunAsUser", "1"},
+      {"PAMService vorn-test", "PAMService", "vorn-test"},
       {"RootCertDuration 0", "RootCertDuration", "0"},
       {"ServerAdmin Jane Doe <jane@example.com>", "ServerAdmin", "Jane Doe <jane@example.com>"},
       {"ServerBin bin", "ServerBin", "$ROOT/bin"},

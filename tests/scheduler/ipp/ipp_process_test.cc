@@ -104,12 +104,13 @@ TEST_F(IppProcessTest, RootFromAnotherHostBecomesRemoteRoot) {
   } cases[] = {
       {"127.0.0.1", "root", IPP_TAG_NAME, "", "root"},
       {"10.1.2.3", "root", IPP_TAG_NAME, "", "remroot"},
-      {"10.1.2.3", "Root", IPP_TAG_NAME, "", "Root"},        // compared case-sensitively
+      {"10.1.2.3", "Root", IPP_TAG_NAME, "", "remroot"},     // every spelling of root
+      {"10.1.2.3", "ROOT", IPP_TAG_NAME, "ROOT", "remroot"}, // a user ROOT is not root
       {"10.1.2.3", "rooted", IPP_TAG_NAME, "", "rooted"},
       {"10.1.2.3", "root", IPP_TAG_NAME, "root", "root"},    // authenticated as root
       {"10.1.2.3", "root", IPP_TAG_NAME, "alice", "remroot"},
       {"10.1.2.3", "root", IPP_TAG_KEYWORD, "", "root"},     // not a name: not the requester
-      {"127.0.0.2", "root", IPP_TAG_NAME, "", "remroot"},
+      {"127.0.0.2", "root", IPP_TAG_NAME, "", "root"},       // the loopback network is this host
       {"::1", "root", IPP_TAG_NAME, "", "root"},
       {"::ffff:127.0.0.1", "root", IPP_TAG_NAME, "", "root"},
       {"::ffff:10.1.2.3", "root", IPP_TAG_NAME, "", "remroot"},
@@ -125,29 +126,6 @@ TEST_F(IppProcessTest, RootFromAnotherHostBecomesRemoteRoot) {
     EXPECT_TRUE(OutputSet.isset(con->http.fd));
     OutputSet.clear(con->http.fd);
     httpCloseSocket(&con->http);
-    ::close(peer_);
-    peer_ = -1;
-  }
-}
-
-// Until access control applies the locations, administrative resources are
-// kept to clients on this host.
-TEST_F(IppProcessTest, AdminResourcesAreForLocalClientsOnly) {
-  static const struct {
-    const char* peer;
-    const char* resource;
-    http_status_t status;
-  } cases[] = {
-      {"127.0.0.1", "/admin/conf/vornd.conf", HTTP_OK}, {"::1", "/admin/", HTTP_OK},
-      {"::ffff:127.0.0.1", "/admin", HTTP_OK},          {"10.1.2.3", "/admin/conf/vornd.conf", HTTP_FORBIDDEN},
-      {"10.1.2.3", "/admin", HTTP_FORBIDDEN},           {"2001:db8::1", "/admin/", HTTP_FORBIDDEN},
-      {"10.1.2.3", "/printers/lab", HTTP_OK},           {"10.1.2.3", "/administrator.html", HTTP_OK},
-      {"10.1.2.3", "/jobs", HTTP_OK},
-  };
-  for (const auto& c : cases) {
-    auto con = Client(c.peer);
-    con->resource = c.resource;
-    EXPECT_EQ(IsAuthorized(con.get()), c.status) << c.peer << " " << c.resource;
     ::close(peer_);
     peer_ = -1;
   }
@@ -248,8 +226,10 @@ TEST_F(IppProcessTest, ValidateUserNamesTheRequesterAndChecksOwnership) {
     const char* name;
   } cases[] = {
       {"", "alice", "alice", true, "alice"},
-      {"", "Alice", "aLICE", true, "Alice"},
-      {"", "ROOT", "alice", true, "ROOT"},
+      {"", "Alice", "aLICE", false, "Alice"},  // account names are case-sensitive
+      {"", "ROOT", "alice", false, "ROOT"},
+      {"", "root", "alice", false, "root"},    // a stated name is no administrator
+      {"root", "alice", "bob", true, "root"},  // a verified one is
       {"", "mallory", "alice", false, "mallory"},
       {"", nullptr, "alice", false, "anonymous"},
       {"", nullptr, "anonymous", true, "anonymous"},
@@ -300,10 +280,15 @@ TEST_F(IppProcessTest, SystemGroupsAdmitTheirPrimaryUsersAndMembers) {
     SCOPED_TRACE(c.groups.front() + "," + c.groups.back());
     SystemGroups = c.groups;
     auto con = Client("127.0.0.1");
-    ippAddString(con->ipp_request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "",
-                 user->name);
+    con->username = user->name;  // verified: only then do groups count
     char name[33];
     EXPECT_EQ(validate_user(con.get(), "someone-else", name, sizeof(name)), c.allowed);
+    // The same name merely stated in the request acts on its own things only.
+    auto stated = Client("127.0.0.1");
+    ippAddString(stated->ipp_request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "",
+                 user->name);
+    EXPECT_FALSE(validate_user(stated.get(), "someone-else", name, sizeof(name)));
+    httpCloseSocket(&stated->http);
     httpCloseSocket(&con->http);
   }
 
@@ -315,6 +300,23 @@ TEST_F(IppProcessTest, SystemGroupsAdmitTheirPrimaryUsersAndMembers) {
     con->username = member->name;
     char name[33];
     EXPECT_EQ(validate_user(con.get(), "someone-else", name, sizeof(name)), listed) << member->name;
+    httpCloseSocket(&con->http);
+  }
+}
+
+// A user verified by a passwd.md5 entry is in that entry's group.
+TEST_F(IppProcessTest, TheDigestEntryGroupCountsForVerifiedUsers) {
+  SystemGroups = {"no-such-group-here", "vorn-md5-admins"};
+  const struct {
+    const char* group;
+    bool allowed;
+  } cases[] = {{"vorn-md5-admins", true}, {"staff", false}, {"", false}};
+  for (const auto& c : cases) {
+    auto con = Client("127.0.0.1");
+    con->username = "no-such-user-here";
+    con->md5_group = c.group;
+    char name[33];
+    EXPECT_EQ(validate_user(con.get(), "someone-else", name, sizeof(name)), c.allowed) << c.group;
     httpCloseSocket(&con->http);
   }
 }
