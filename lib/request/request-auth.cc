@@ -2,14 +2,20 @@
 // qop) credentials, and the password remembered for the process so a
 // command asks for it once.
 
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "request-private.h"
 #include "vorn/client.h"
+#include "vorn/fd.h"
+#include "vorn/paths.h"
 #include "vorn/strings.h"
 
 namespace vorn::request {
@@ -66,6 +72,40 @@ void set_basic(http_t* http, const std::string& user, const std::string& passwor
   explicit_bzero(encoded, sizeof(encoded));
 }
 
+// Whether the connection's peer is this host's loopback address: local
+// certificates are only ever shown to the scheduler on this machine.
+bool peer_is_loopback(const http_t* http) {
+  const http_addr_t& a = http->hostaddr;
+  if (a.addr.sa_family == AF_INET) return (ntohl(a.ipv4.sin_addr.s_addr) >> 24) == 127;
+  if (a.addr.sa_family == AF_INET6) {
+    const in6_addr& v6 = a.ipv6.sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+  }
+  return false;
+}
+
+// The local certificate this process may present: its own (a program the
+// scheduler started gets one under its pid), else the root certificate,
+// which only administrators can read. Empty when neither can be read.
+std::string local_certificate() {
+  const char* root = std::getenv("VORN_SERVERROOT");
+  const std::string dir = std::string(root && *root ? root : VORN_DEFAULT_SERVERROOT) + "/certs/";
+  for (const std::string& name : {std::to_string(::getpid()), std::string("0")}) {
+    vorn::unique_fd fd(::open((dir + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd) continue;
+    char text[65] = "";
+    ssize_t n = ::read(fd.get(), text, sizeof(text) - 1);
+    if (n <= 0) continue;
+    std::string cert(text, size_t(n));
+    while (!cert.empty() && (cert.back() == '\n' || cert.back() == '\r')) cert.pop_back();
+    bool plain = !cert.empty();
+    for (char c : cert) plain = plain && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
+    if (plain) return cert;
+  }
+  return "";
+}
+
 }  // namespace
 
 auth_attempt_t::~auth_attempt_t() { wipe(password); }
@@ -79,6 +119,18 @@ bool answer_challenge(http_t* http, const char* method, const char* resource, au
   if (digest) {
     httpGetSubField(http, HTTP_FIELD_WWW_AUTHENTICATE, "realm", realm, sizeof(realm));
     httpGetSubField(http, HTTP_FIELD_WWW_AUTHENTICATE, "nonce", nonce, sizeof(nonce));
+  }
+
+  // On this host a readable certificate answers first, so administrators
+  // are not asked for a password.
+  if (!auth.tried_local && peer_is_loopback(http)) {
+    auth.tried_local = true;
+    std::string cert = local_certificate();
+    if (!cert.empty()) {
+      httpSetAuthString(http, "Local", cert.c_str());
+      wipe(cert);
+      return true;
+    }
   }
 
   std::string password;

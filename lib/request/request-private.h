@@ -45,6 +45,7 @@ struct auth_attempt_t {
   int prompts = 0;
   bool tried_remembered = false;  // the remembered password was offered
   bool sent_remembered = false;   // ... and is in the request just sent
+  bool tried_local = false;       // this host's local certificate was offered
   std::string realm;
   std::string password;  // sent in the last attempt, remembered on success
   auth_attempt_t() = default;

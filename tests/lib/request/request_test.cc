@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -132,10 +133,13 @@ class RequestTest : public ::testing::Test {
     vornSetPasswordCB(answer_password);
     vornSetEncryption(HTTP_ENCRYPT_IF_REQUESTED);
     expect_passwords({});
+    // No local certificate unless a test writes one.
+    ::setenv("VORN_SERVERROOT", (dir_.path() + "/no-root").c_str(), 1);
   }
   void TearDown() override {
     vornSetPasswordCB(nullptr);
     vornSetUser(nullptr);
+    ::unsetenv("VORN_SERVERROOT");
   }
 
   Conn connect(const Server& server) {
@@ -307,6 +311,52 @@ TEST_F(RequestTest, UnauthorizedAsksForThePasswordAndRetries) {
       EXPECT_TRUE(server.requests().back().body == expected);
     }
   }
+}
+
+// On this host a readable local certificate answers the challenge before
+// any password is asked: the process's own, else the root certificate. One
+// the server refuses is not offered again; the password is asked instead.
+TEST_F(RequestTest, LocalCertificateAnswersFirst) {
+  const std::string root = dir_.path() + "/root";
+  std::filesystem::create_directories(root + "/certs");
+  ::setenv("VORN_SERVERROOT", root.c_str(), 1);
+  const std::string mine = "0123456789abcdef0123456789ABCDEF";
+  const std::string admin = "fedcba9876543210fedcba9876543210";
+  static const struct {
+    const char* label;
+    bool own_cert;           // certs/<pid> exists
+    std::string accepted;    // the Authorization the server takes
+    size_t prompts;
+    size_t requests;
+  } cases[] = {
+      {"root certificate", false, "Local " + admin, 0, 2},
+      {"own certificate first", true, "Local " + mine, 0, 2},
+      {"refused certificate, then the password", false, "Basic dXNlcmM6czNjcmV0", 1, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::ofstream(root + "/certs/0") << admin;
+    std::string own = root + "/certs/" + std::to_string(::getpid());
+    if (c.own_cert)
+      std::ofstream(own) << mine << "\n";
+    else
+      std::filesystem::remove(own);
+    vornSetUser("userc");
+    expect_passwords({"s3cret"});
+    Server server(job_created, [&](const Request& r) {
+      Gate g;
+      g.reply.status = r.authorization == c.accepted ? 0 : 401;
+      if (g.reply.status) g.reply.headers = "WWW-Authenticate: Basic realm=\"VORN\"\r\n";
+      return g;
+    });
+    Conn http = connect(server);
+    ASSERT_TRUE(http);
+    Ipp response(vornDoFileRequest(http.get(), print_request().release(), "/admin/", nullptr));
+    EXPECT_TRUE(response);
+    EXPECT_EQ(prompts().size(), c.prompts);
+    EXPECT_EQ(server.requests().size(), c.requests);
+  }
+  std::filesystem::remove_all(root);
 }
 
 TEST_F(RequestTest, PasswordThatWorkedIsNotAskedAgain) {
