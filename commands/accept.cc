@@ -49,22 +49,17 @@ int main(int argc, char** argv) {
     if (arg[0] == '-') {
       switch (arg[1]) {
         case 'E':
-          vornSetEncryption(HTTP_ENCRYPT_REQUIRED);
-          if (http) httpEncryption(http.get(), HTTP_ENCRYPT_REQUIRED);
+          RequireEncryption(http.get());
           break;
         case 'c':
           purge = true;
           break;
-        case 'h': {
-          const char* server = FlagValue(argc, argv, &i);
-          if (!server) {
+        case 'h':
+          if (!SelectServer(argc, argv, &i, http)) {
             std::fprintf(stderr, "%s: Expected server name after -h!\n", command);
             return 1;
           }
-          http.reset();
-          vornSetServer(server);
           break;
-        }
         case 'r':
           reason = FlagValue(argc, argv, &i);
           if (!reason) {

@@ -84,23 +84,18 @@ int main(int argc, char** argv) {
     if (arg[0] == '-' && arg[1]) {
       switch (arg[1]) {
         case 'E':
-          vornSetEncryption(HTTP_ENCRYPT_REQUIRED);
-          if (c.http) httpEncryption(c.http.get(), HTTP_ENCRYPT_REQUIRED);
+          RequireEncryption(c.http.get());
           break;
         case 'a':
           c.purge = true;
           c.op = IPP_PURGE_JOBS;
           break;
-        case 'h': {
-          const char* server = FlagValue(argc, argv, &i);
-          if (!server) {
+        case 'h':
+          if (!SelectServer(argc, argv, &i, c.http)) {
             std::fprintf(stderr, "cancel: Error - expected hostname after '-h' option!\n");
             return 1;
           }
-          c.http.reset();
-          vornSetServer(server);
           break;
-        }
         case 'u': {
           const char* user = FlagValue(argc, argv, &i);
           if (!user) {

@@ -23,6 +23,19 @@ int AtoiClamped(const char* s) {
   return int(value);
 }
 
+void RequireEncryption(http_t* open) {
+  vornSetEncryption(HTTP_ENCRYPT_REQUIRED);
+  if (open) httpEncryption(open, HTTP_ENCRYPT_REQUIRED);
+}
+
+bool SelectServer(int argc, char** argv, int* i, http_ptr& open) {
+  const char* server = FlagValue(argc, argv, i);
+  if (!server) return false;
+  open.reset();
+  vornSetServer(server);
+  return true;
+}
+
 http_ptr ConnectScheduler() { return http_ptr(httpConnectEncrypt(vornServer(), ippPort(), vornEncryption())); }
 
 ipp_ptr Send(http_t* http, ipp_t* request, const char* resource, ipp_status_t* status) {

@@ -24,6 +24,13 @@ const char* FlagValue(int argc, char** argv, int* i);
 // to the first other byte; 0 when there are none; clamped to int.
 int AtoiClamped(const char* s);
 
+// -E: encryption required from now on; an open connection switches at once.
+void RequireEncryption(http_t* open);
+
+// -h: the server named by the flag's value from now on; an open connection
+// closes. False when the flag has no value (the caller says so and ends).
+bool SelectServer(int argc, char** argv, int* i, http_ptr& open);
+
 // A connection to vornServer() on ippPort() with vornEncryption(); null when
 // it cannot be opened (errno says why).
 http_ptr ConnectScheduler();

@@ -35,15 +35,14 @@ int main(int argc, char** argv) {
     if (arg[0] == '-') {
       switch (arg[1]) {
         case 'E':
-          vornSetEncryption(HTTP_ENCRYPT_REQUIRED);
+          RequireEncryption(nullptr);
           break;
         case 'h': {
-          const char* server = FlagValue(argc, argv, &i);
-          if (!server) {
+          vorn::http_ptr none;
+          if (!SelectServer(argc, argv, &i, none)) {
             std::fprintf(stderr, "Error: need hostname after '-h' option!\n");
             return 1;
           }
-          vornSetServer(server);
           break;
         }
         default:

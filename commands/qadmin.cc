@@ -335,13 +335,14 @@ int main(int argc, char** argv) {
     }
     switch (arg[1]) {
       case 'h':
-        a.http.reset();
-        vornSetServer(Value(argc, argv, &i, "qadmin: Expected hostname after '-h' option!\n"));
+        if (!SelectServer(argc, argv, &i, a.http)) {
+          std::fprintf(stderr, "qadmin: Expected hostname after '-h' option!\n");
+          return 1;
+        }
         break;
       case 'E':
         if (a.printer.empty()) {
-          vornSetEncryption(HTTP_ENCRYPT_REQUIRED);
-          if (a.http) httpEncryption(a.http.get(), HTTP_ENCRYPT_REQUIRED);
+          RequireEncryption(a.http.get());
         } else {
           EnablePrinter(a);
         }

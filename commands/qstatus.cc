@@ -362,8 +362,7 @@ int main(int argc, char** argv) {
         s.long_level = 1;
         break;
       case 'E':
-        vornSetEncryption(HTTP_ENCRYPT_REQUIRED);
-        if (s.http) httpEncryption(s.http.get(), HTTP_ENCRYPT_REQUIRED);
+        RequireEncryption(s.http.get());
         break;
       case 'P':
         break;
@@ -383,16 +382,12 @@ int main(int argc, char** argv) {
         s.which = which;
         break;
       }
-      case 'h': {
-        const char* server = FlagValue(argc, argv, &i);
-        if (!server) {
+      case 'h':
+        if (!SelectServer(argc, argv, &i, s.http)) {
           std::fprintf(stderr, "Error: need hostname after '-h' option!\n");
           return 1;
         }
-        s.http.reset();
-        vornSetServer(server);
         break;
-      }
       case 'l':
         s.long_level = 2;
         break;

@@ -126,26 +126,16 @@ void stop_printer(client_t* con, ipp_attribute_t* uri) {
 
 void move_job(client_t* con, ipp_attribute_t* uri) {
   log_entry(con, "move_job", uri);
-  const int id = job_target_id(con, uri, "move_job");
-  if (id < 0) return;
-  job_t* job = LookupJob(id);
-  if (!job) {
-    LogDiagnostic(L_ERROR, "move_job: job #%d doesn't exist!", id);
-    send_ipp_error(con, IPP_NOT_FOUND);
-    return;
-  }
+  job_t* job = find_target_job(con, uri, "move_job");
+  if (!job) return;
+  const int id = job->id;
   if (JobState(job) >= IPP_JOB_CANCELLED) {
     LogDiagnostic(L_ERROR, "move_job: job #%d is finished and cannot be altered!", id);
     send_ipp_error(con, IPP_NOT_POSSIBLE);
     return;
   }
   char username[kMaxUsername + 1];
-  if (!validate_user(con, job->username.c_str(), username, int(sizeof(username)))) {
-    LogDiagnostic(L_ERROR, "move_job: \"%s\" not authorized to move job id %d owned by \"%s\"!", username, id,
-                  job->username.c_str());
-    send_ipp_error(con, IPP_FORBIDDEN);
-    return;
-  }
+  if (!check_job_owner(con, job, "move_job", "move", username, sizeof(username))) return;
   ipp_attribute_t* target = ippFindAttribute(con->ipp_request.get(), "job-printer-uri", IPP_TAG_URI);
   if (!target || target->values.empty()) {
     LogDiagnostic(L_ERROR, "move_job: job-printer-uri attribute missing!");

@@ -137,6 +137,17 @@ void move_job(client_t* con, ipp_attribute_t* uri);
 // printer-uri attribute but no job-id!" and answering 0x0400.
 int job_target_id(client_t* con, ipp_attribute_t* uri, const char* caller);
 
+// The job the request names (job_target_id) when it exists; otherwise null
+// after logging "CALLER: job #N doesn't exist!" and answering 0x0406 (or
+// the answer of job_target_id).
+job_t* find_target_job(client_t* con, ipp_attribute_t* uri, const char* caller);
+
+// Whether the requester may act on `job` (validate_user, the requester's
+// name in `username`); otherwise logs "CALLER: \"USER\" not authorized to
+// VERB job id N owned by \"OWNER\"!", answers 0x0401 and returns false.
+bool check_job_owner(client_t* con, const job_t* job, const char* caller, const char* verb, char* username,
+                     size_t size);
+
 // Administrative operations are posted to "/admin/" only: otherwise logs
 // "CALLER: admin request on bad resource '...'!", answers 0x0403 and
 // returns false.

@@ -75,26 +75,16 @@ void replace_attribute(job_t* job, const ipp_attribute_t* a) {
 void set_job_attrs(client_t* con, ipp_attribute_t* uri) {
   LogDiagnostic(L_DEBUG2, "set_job_attrs(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd,
                 uri->values[0].string.text.c_str());
-  int id = job_target_id(con, uri, "set_job_attrs");
-  if (id < 0) return;
-  job_t* job = LookupJob(id);
-  if (!job) {
-    LogDiagnostic(L_ERROR, "set_job_attrs: job #%d doesn't exist!", id);
-    send_ipp_error(con, IPP_NOT_FOUND);
-    return;
-  }
+  job_t* job = find_target_job(con, uri, "set_job_attrs");
+  if (!job) return;
+  const int id = job->id;
   if (JobState(job) >= IPP_JOB_CANCELLED) {
     LogDiagnostic(L_ERROR, "set_job_attrs: job #%d is finished and cannot be altered!", id);
     send_ipp_error(con, IPP_NOT_POSSIBLE);
     return;
   }
   char username[kMaxUsername + 1];
-  if (!validate_user(con, job->username.c_str(), username, int(sizeof(username)))) {
-    LogDiagnostic(L_ERROR, "set_job_attrs: \"%s\" not authorized to alter job id %d owned by \"%s\"!", username, id,
-                  job->username.c_str());
-    send_ipp_error(con, IPP_FORBIDDEN);
-    return;
-  }
+  if (!check_job_owner(con, job, "set_job_attrs", "alter", username, sizeof(username))) return;
   if (!check_attribute_names(con, "set_job_attrs") || !values_in_range(con)) return;
 
   ipp_status_t status = IPP_OK;

@@ -39,29 +39,6 @@ bool job_resource_ok(client_t* con, const char* caller, const char* what) {
   return false;
 }
 
-// Whether the requester may act on `job`; otherwise logs "CALLER: \"USER\"
-// not authorized to VERB job id N owned by \"OWNER\"!" and answers 0x0401.
-bool may_touch(client_t* con, const job_t* job, const char* caller, const char* verb, char* username,
-               size_t size) {
-  if (validate_user(con, job->username.c_str(), username, int(size))) return true;
-  LogDiagnostic(L_ERROR, "%s: \"%s\" not authorized to %s job id %d owned by \"%s\"!", caller, username, verb, job->id,
-                job->username.c_str());
-  send_ipp_error(con, IPP_FORBIDDEN);
-  return false;
-}
-
-// A job of the request that exists; null after answering.
-job_t* find_job(client_t* con, ipp_attribute_t* uri, const char* caller) {
-  int id = job_target_id(con, uri, caller);
-  if (id < 0) return nullptr;
-  job_t* job = LookupJob(id);
-  if (!job) {
-    LogDiagnostic(L_ERROR, "%s: job #%d doesn't exist!", caller, id);
-    send_ipp_error(con, IPP_NOT_FOUND);
-  }
-  return job;
-}
-
 // job-hold-until as a keyword or a name, or null.
 ipp_attribute_t* hold_until_of(ipp_t* attrs) {
   ipp_attribute_t* a = ippFindAttribute(attrs, "job-hold-until", IPP_TAG_KEYWORD);
@@ -82,6 +59,26 @@ void set_hold_until_attr(job_t* job, ipp_tag_t type, const std::string& value) {
 }
 
 }  // namespace
+
+bool check_job_owner(client_t* con, const job_t* job, const char* caller, const char* verb, char* username,
+                     size_t size) {
+  if (validate_user(con, job->username.c_str(), username, int(size))) return true;
+  LogDiagnostic(L_ERROR, "%s: \"%s\" not authorized to %s job id %d owned by \"%s\"!", caller, username, verb, job->id,
+                job->username.c_str());
+  send_ipp_error(con, IPP_FORBIDDEN);
+  return false;
+}
+
+job_t* find_target_job(client_t* con, ipp_attribute_t* uri, const char* caller) {
+  int id = job_target_id(con, uri, caller);
+  if (id < 0) return nullptr;
+  job_t* job = LookupJob(id);
+  if (!job) {
+    LogDiagnostic(L_ERROR, "%s: job #%d doesn't exist!", caller, id);
+    send_ipp_error(con, IPP_NOT_FOUND);
+  }
+  return job;
+}
 
 int job_target_id(client_t* con, ipp_attribute_t* uri, const char* caller) {
   const char* text = uri && !uri->values.empty() ? uri->values[0].string.text.c_str() : "";
@@ -156,7 +153,7 @@ void cancel_job(client_t* con, ipp_attribute_t* uri) {
     return;
   }
   char username[kMaxUsername + 1];
-  if (!may_touch(con, job, "cancel_job", "delete", username, sizeof(username))) return;
+  if (!check_job_owner(con, job, "cancel_job", "delete", username, sizeof(username))) return;
   if (is_final(job)) {
     LogDiagnostic(L_ERROR, "cancel_job: job id %d is %s - can't cancel!", id, final_state_name(JobState(job)));
     send_ipp_error(con, IPP_NOT_POSSIBLE);
@@ -172,10 +169,10 @@ void hold_job(client_t* con, ipp_attribute_t* uri) {
   LogDiagnostic(L_DEBUG2, "hold_job(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd,
                 uri->values[0].string.text.c_str());
   if (!job_resource_ok(con, "hold_job", "hold")) return;
-  job_t* job = find_job(con, uri, "hold_job");
+  job_t* job = find_target_job(con, uri, "hold_job");
   if (!job) return;
   char username[kMaxUsername + 1];
-  if (!may_touch(con, job, "hold_job", "hold", username, sizeof(username))) return;
+  if (!check_job_owner(con, job, "hold_job", "hold", username, sizeof(username))) return;
   // A finished job held would come back to life on its release.
   if (is_final(job)) {
     LogDiagnostic(L_ERROR, "hold_job: job #%d is finished and cannot be held!", job->id);
@@ -207,7 +204,7 @@ void release_job(client_t* con, ipp_attribute_t* uri) {
   LogDiagnostic(L_DEBUG2, "release_job(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd,
                 uri->values[0].string.text.c_str());
   if (!job_resource_ok(con, "release_job", "release")) return;
-  job_t* job = find_job(con, uri, "release_job");
+  job_t* job = find_target_job(con, uri, "release_job");
   if (!job) return;
   if (JobState(job) != IPP_JOB_HELD) {
     LogDiagnostic(L_ERROR, "release_job: job #%d is not held!", job->id);
@@ -215,7 +212,7 @@ void release_job(client_t* con, ipp_attribute_t* uri) {
     return;
   }
   char username[kMaxUsername + 1];
-  if (!may_touch(con, job, "release_job", "release", username, sizeof(username))) return;
+  if (!check_job_owner(con, job, "release_job", "release", username, sizeof(username))) return;
   if (hold_until_of(job->attrs.get())) set_hold_until_attr(job, IPP_TAG_KEYWORD, "no-hold");
   const int id = job->id;
   ReleaseJob(id);
@@ -227,7 +224,7 @@ void restart_job(client_t* con, ipp_attribute_t* uri) {
   LogDiagnostic(L_DEBUG2, "restart_job(%p[%d], %s)\n", static_cast<void*>(con), con->http.fd,
                 uri->values[0].string.text.c_str());
   if (!job_resource_ok(con, "restart_job", "restart")) return;
-  job_t* job = find_job(con, uri, "restart_job");
+  job_t* job = find_target_job(con, uri, "restart_job");
   if (!job) return;
   if (JobState(job) <= IPP_JOB_PROCESSING) {
     LogDiagnostic(L_ERROR, "restart_job: job #%d is not complete!", job->id);
@@ -240,7 +237,7 @@ void restart_job(client_t* con, ipp_attribute_t* uri) {
     return;
   }
   char username[kMaxUsername + 1];
-  if (!may_touch(con, job, "restart_job", "restart", username, sizeof(username))) return;
+  if (!check_job_owner(con, job, "restart_job", "restart", username, sizeof(username))) return;
   const int id = job->id;
   RequeueJob(id);
   LogDiagnostic(L_INFO, "Job %d was restarted by '%s'.", id, username);

@@ -209,22 +209,11 @@ void send_document(client_t* con, ipp_attribute_t* uri) {
     return;
   }
 
-  const int id = job_target_id(con, uri, "send_document");
-  if (id < 0) return;
-
-  job_t* job = LookupJob(id);
-  if (!job) {
-    LogDiagnostic(L_ERROR, "send_document: job #%d doesn't exist!", id);
-    send_ipp_error(con, IPP_NOT_FOUND);
-    return;
-  }
+  job_t* job = find_target_job(con, uri, "send_document");
+  if (!job) return;
+  const int id = job->id;
   char username[kMaxUsername + 1];
-  if (!validate_user(con, job->username.c_str(), username, int(sizeof(username)))) {
-    LogDiagnostic(L_ERROR, "send_document: \"%s\" not authorized to send document for job id %d owned by \"%s\"!",
-                  username, id, job->username.c_str());
-    send_ipp_error(con, IPP_FORBIDDEN);
-    return;
-  }
+  if (!check_job_owner(con, job, "send_document", "send document for", username, sizeof(username))) return;
   // Documents added to a finished job would never print.
   if (JobState(job) > IPP_JOB_STOPPED) {
     LogDiagnostic(L_ERROR, "send_document: job #%d is finished and takes no more documents!", id);
