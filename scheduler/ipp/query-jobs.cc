@@ -1,6 +1,7 @@
 // Read-only operations on jobs: Get-Jobs and Get-Job-Attributes.
 #include <charconv>
 #include <climits>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <unordered_map>
@@ -65,6 +66,109 @@ void copy_job_values(job_reply_t& reply, job_t* job, bool id_added) {
   ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "",
                job_state_reason(job, reply.dests.find(job->dest)));
 }
+
+// A listing sent as encoded pieces: for each job its computed values
+// (encoded here, into one buffer of the reply) around its cached attribute
+// encoding, so no job attribute is copied or encoded again while the job is
+// unchanged.
+class job_listing_t {
+ public:
+  job_listing_t(job_reply_t& reply) : reply_(reply), own_(std::make_shared<std::string>()) {
+    uri_ = scratch(IPP_TAG_URI, "job-uri");
+    info_ = scratch(IPP_TAG_URI, "job-more-info");
+    up_ = scratch(IPP_TAG_INTEGER, "job-printer-up-time");
+    reasons_ = scratch(IPP_TAG_KEYWORD, "job-state-reasons");
+  }
+
+  // The values of one job, as copy_job_values gives them; false (nothing
+  // added) when its attributes cannot be encoded.
+  bool add(job_t* job) {
+    std::shared_ptr<const job_encoding_t> enc = JobEncoding(job);
+    if (!enc) return false;
+    std::string& own = *own_;
+    size_t start = own.size();
+    own.push_back(char(IPP_TAG_JOB));
+    const std::string uri = reply_.uri_prefix + std::to_string(job->id);
+    info_->values[0].string.text = uri;
+    uri_->values[0].string.text = uri;
+    up_->values[0].integer = int(time(nullptr));
+    if (!ippEncodeAttribute(own, info_.get()) || !ippEncodeAttribute(own, uri_.get()) ||
+        !ippEncodeAttribute(own, up_.get())) {
+      own.resize(start);
+      return false;
+    }
+    own_piece(start);
+    if (!reply_.requested || reply_.requested->values.empty() ||
+        reply_.requested->values[0].string.text == "all") {
+      piece(enc, 0, enc->bytes.size());
+    } else {
+      for (size_t i = 0; i < enc->starts.size(); i++) {
+        size_t from = enc->starts[i];
+        size_t to = i + 1 < enc->starts.size() ? enc->starts[i + 1] : enc->bytes.size();
+        if (wanted(enc->bytes, from)) piece(enc, from, to - from);
+      }
+    }
+    start = own.size();
+    reasons_->values[0].string.text = job_state_reason(job, reply_.dests.find(job->dest));
+    if (!ippEncodeAttribute(own, reasons_.get())) return false;
+    own_piece(start);
+    return true;
+  }
+
+  // Hands the pieces to the reply.
+  void finish(ipp_t* response) {
+    response->pieces = std::move(pieces_);
+  }
+
+ private:
+  static std::unique_ptr<ipp_attribute_t> scratch(ipp_tag_t tag, const char* name) {
+    auto a = std::make_unique<ipp_attribute_t>();
+    a->group_tag = IPP_TAG_JOB;
+    a->value_tag = tag;
+    a->name = name;
+    a->values.resize(1);
+    return a;
+  }
+
+  // Whether the encoded attribute at `at` passes the filter; a separator
+  // (a lone group tag) always does, as copy_attrs copies separators.
+  bool wanted(const std::string& bytes, size_t at) const {
+    if (uint8_t(bytes[at]) < 0x10) return true;
+    size_t len = (size_t(uint8_t(bytes[at + 1])) << 8) | uint8_t(bytes[at + 2]);
+    std::string_view name(bytes.data() + at + 3, len);
+    for (const ipp_value_t& v : reply_.requested->values)
+      if (v.string.text == name) return true;
+    return false;
+  }
+
+  // Bytes of the reply's own buffer from `start` to its end; joined to the
+  // piece before when that one ends where it starts.
+  void own_piece(size_t start) {
+    size_t end = own_->size();
+    if (!pieces_.empty() && pieces_.back().bytes == own_ &&
+        pieces_.back().offset + pieces_.back().length == start) {
+      pieces_.back().length += end - start;
+      return;
+    }
+    pieces_.push_back({own_, start, end - start});
+  }
+
+  void piece(const std::shared_ptr<const job_encoding_t>& enc, size_t offset, size_t length) {
+    if (length == 0) return;
+    // Shares ownership of the encoding, pointing at its bytes.
+    std::shared_ptr<const std::string> bytes(enc, &enc->bytes);
+    if (!pieces_.empty() && pieces_.back().bytes == bytes && pieces_.back().offset + pieces_.back().length == offset) {
+      pieces_.back().length += length;
+      return;
+    }
+    pieces_.push_back({std::move(bytes), offset, length});
+  }
+
+  job_reply_t& reply_;
+  std::shared_ptr<std::string> own_;
+  std::vector<ipp_piece_t> pieces_;
+  std::unique_ptr<ipp_attribute_t> uri_, info_, up_, reasons_;
+};
 
 const ipp_attribute_t* requested_of(client_t* con) {
   return ippFindAttribute(con->ipp_request.get(), "requested-attributes", IPP_TAG_KEYWORD);
@@ -145,24 +249,44 @@ void get_jobs(client_t* con, ipp_attribute_t* uri) {
   const ipp_attribute_t* requested = requested_of(con);
   job_reply_t reply = start_job_reply(con, requested);
   ipp_t* response = con->ipp_response.get();
-  int count = 0;
-  for (job_t* job = Jobs; job && count < limit; job = job->next) {
+  // Cached encodings first; a job that cannot be encoded sends the whole
+  // listing the long way, which fails the reply as it always did.
+  auto selected = [&](const job_t* job) {
     const int state = JobState(job);
-    if (completed ? state < IPP_JOB_CANCELLED : (state < IPP_JOB_PENDING || state > IPP_JOB_STOPPED)) continue;
-    if (selection == kKind && !kind_matches(job, class_bit)) continue;
+    if (completed ? state < IPP_JOB_CANCELLED : (state < IPP_JOB_PENDING || state > IPP_JOB_STOPPED)) return false;
+    if (selection == kKind && !kind_matches(job, class_bit)) return false;
     if (selection == kDest) {
       const bool named =
           vorn::iequals(job->dest, dest->name) || (job->printer && vorn::iequals(job->printer->name, dest->name));
-      if (!named || !kind_matches(job, class_bit)) continue;
+      if (!named || !kind_matches(job, class_bit)) return false;
     }
-    if (mine && job->username != owner) continue;
-
+    return !mine || job->username == owner;
+  };
+  job_listing_t listing(reply);
+  bool encoded = true;
+  int count = 0;
+  for (job_t* job = Jobs; job && count < limit; job = job->next) {
+    if (!selected(job)) continue;
     LogDiagnostic(L_DEBUG2, "get_jobs: job->id = %d", job->id);
-    if (count > 0) ippAddSeparator(response);
+    if (encoded && !listing.add(job)) {
+      LogDiagnostic(L_DEBUG, "get_jobs: job %d cannot be encoded", job->id);
+      encoded = false;
+      // Start over the long way with the jobs listed so far.
+      count = 0;
+      for (job_t* j = Jobs; j != job; j = j->next) {
+        if (!selected(j)) continue;
+        if (count++ > 0) ippAddSeparator(response);
+        copy_job_values(reply, j, false);
+      }
+    }
+    if (!encoded) {
+      if (count > 0) ippAddSeparator(response);
+      copy_job_values(reply, job, false);
+    }
     count++;
     LogDiagnostic(L_DEBUG2, "get_jobs: count = %d", count);
-    copy_job_values(reply, job, false);
   }
+  if (encoded) listing.finish(response);
   response->op_status = requested ? IPP_OK_SUBST : IPP_OK;
 }
 

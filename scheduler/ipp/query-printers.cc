@@ -5,6 +5,8 @@
 #include <climits>
 #include <ctime>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "scheduler/http/client.h"
@@ -43,6 +45,31 @@ int request_int(client_t* con, const char* name, int fallback) {
   return a->values[0].integer;
 }
 
+// Active jobs per destination name (without regard to case), counted in
+// one pass over the queue when first asked: a listing of every printer
+// would otherwise walk the whole queue once per printer.
+class job_counts_t {
+ public:
+  int of(std::string_view dest) {
+    if (!counted_) {
+      counted_ = true;
+      for (const job_t* job = Jobs; job; job = job->next)
+        if (JobState(job) <= IPP_JOB_PROCESSING) counts_[folded(job->dest)]++;
+    }
+    auto it = counts_.find(folded(dest));
+    return it == counts_.end() ? 0 : it->second;
+  }
+
+ private:
+  static std::string folded(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = vorn::tolower(c);
+    return out;
+  }
+  bool counted_ = false;
+  std::unordered_map<std::string, int> counts_;
+};
+
 // "printer-state-history": one collection member per history entry.
 void add_state_history(ipp_t* to, const printer_t* p) {
   std::vector<ipp_t*> members;
@@ -79,7 +106,7 @@ void copy_attrs(ipp_t* to, ipp_t* from, const ipp_attribute_t* requested, ipp_ta
 
 // The values computed for `p` now, then its attribute set and the shared
 // one through the filter, then printer-state-history when it is asked for.
-static void copy_printer_attrs(ipp_t* to, printer_t* p, const ipp_attribute_t* requested) {
+static void copy_printer_attrs(ipp_t* to, printer_t* p, const ipp_attribute_t* requested, job_counts_t& counts) {
   const time_t now = time(nullptr);
   ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", p->state);
   if (p->reasons.empty()) {
@@ -93,7 +120,7 @@ static void copy_printer_attrs(ipp_t* to, printer_t* p, const ipp_attribute_t* r
   ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-up-time", int(now));
   ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-state-time", int(p->state_time));
   ippAddDate(to, IPP_TAG_PRINTER, "printer-current-time", ippTimeToDate(now).data());
-  ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "queued-job-count", CountPrinterJobs(p->name));
+  ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "queued-job-count", counts.of(p->name));
 
   copy_attrs(to, p->attrs.get(), requested, IPP_TAG_ZERO);
   copy_attrs(to, CommonData.get(), requested, IPP_TAG_ZERO);
@@ -123,7 +150,8 @@ void get_printer_attrs(client_t* con, ipp_attribute_t* uri) {
     return;
   }
   const ipp_attribute_t* requested = requested_of(con);
-  copy_printer_attrs(con->ipp_response.get(), p, requested);
+  job_counts_t counts;
+  copy_printer_attrs(con->ipp_response.get(), p, requested, counts);
   set_query_status(con, requested);
 }
 
@@ -138,6 +166,7 @@ void get_printers(client_t* con, int type) {
   const std::string* location = loc && !loc->values.empty() ? &loc->values[0].string.text : nullptr;
   const ipp_attribute_t* requested = requested_of(con);
   ipp_t* response = con->ipp_response.get();
+  job_counts_t counts;
 
   int count = 0;
   for (printer_t* p = Printers; p && count < limit; p = p->next) {
@@ -152,7 +181,7 @@ void get_printers(client_t* con, int type) {
       }
     }
     if (count > 0) ippAddSeparator(response);
-    copy_printer_attrs(response, p, requested);
+    copy_printer_attrs(response, p, requested, counts);
     count++;
   }
   set_query_status(con, requested);
