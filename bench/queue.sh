@@ -58,8 +58,11 @@ started=$("$bin" start "$port" "$vornd" -f -c "$work/vornd.conf")
 pid=$(value pid "$started")
 startup=$(value startup_ms "$started")
 mem_start=$("$bin" memory "$pid")
+cpu0=$(value cpu_ms "$("$bin" cpu "$pid")")
 listing=$("$bin" get-jobs "$port" "$reps")
+cpu1=$(value cpu_ms "$("$bin" cpu "$pid")")
 printers_listing=$("$bin" get-printers "$port" "$reps")
+cpu2=$(value cpu_ms "$("$bin" cpu "$pid")")
 mem_after=$("$bin" memory "$pid")
 
 errors=$(grep -c '^E ' "$work/logs/error_log" 2>/dev/null || true)
@@ -71,10 +74,12 @@ printf '  memory after listings  VmHWM     %8s kB    VmRSS %s kB    (target: VmR
 printf '  Get-Jobs, all jobs, all attributes: median %s ms, min %s ms, max %s ms over %s    (target < 50 ms)\n' \
   "$(value get_jobs_median_ms "$listing")" "$(value get_jobs_min_ms "$listing")" \
   "$(value get_jobs_max_ms "$listing")" "$reps"
-printf '  jobs listed %s, reply %s bytes\n' "$(value get_jobs_listed "$listing")" "$(value get_jobs_bytes "$listing")"
+printf '  jobs listed %s, reply %s bytes, vornd CPU per listing %s ms\n' "$(value get_jobs_listed "$listing")" \
+  "$(value get_jobs_bytes "$listing")" "$(((cpu1 - cpu0) / reps))"
 printf '  VORN-Get-Printers, all attributes: median %s ms, min %s ms, max %s ms over %s    (target < 20 ms)\n' \
   "$(value get_printers_median_ms "$printers_listing")" "$(value get_printers_min_ms "$printers_listing")" \
   "$(value get_printers_max_ms "$printers_listing")" "$reps"
-printf '  printers listed %s, reply %s bytes\n' "$(value get_printers_listed "$printers_listing")" \
-  "$(value get_printers_bytes "$printers_listing")"
+printf '  printers listed %s, reply %s bytes, vornd CPU per listing %s ms\n' \
+  "$(value get_printers_listed "$printers_listing")" "$(value get_printers_bytes "$printers_listing")" \
+  "$(((cpu2 - cpu1) / reps))"
 [ "${errors:-0}" = "0" ] || printf '  (%s error lines in the error log: the figures may not mean what they say)\n' "$errors"

@@ -18,6 +18,8 @@
 //       the same for VORN-Get-Printers, every printer, every attribute.
 //   queue_bench wait-empty PORT SECONDS
 //       waits until Get-Jobs lists no job that is not finished.
+//   queue_bench cpu PID
+//       prints the CPU time PID has used in ms.
 //   queue_bench memory PID
 //       prints VmHWM and VmRSS of PID in kB.
 #include <arpa/inet.h>
@@ -35,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -292,6 +295,28 @@ int wait_empty(int port, int seconds) {
   return 1;
 }
 
+// CPU time (user and system) PID has used, in ms: beside wall-clock times
+// on a busy machine, what the scheduler itself spent.
+int cpu(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t end = stat.rfind(')');
+  if (end == std::string::npos) return 1;
+  // Fields after the command: state is the 3rd field, utime the 14th.
+  std::vector<std::string> fields;
+  size_t p = end + 2;
+  while (p < stat.size()) {
+    size_t q = stat.find(' ', p);
+    if (q == std::string::npos) q = stat.size();
+    fields.push_back(stat.substr(p, q - p));
+    p = q + 1;
+  }
+  if (fields.size() < 13) return 1;
+  double ticks = std::atof(fields[11].c_str()) + std::atof(fields[12].c_str());
+  std::printf("cpu_ms %.0f\n", ticks * 1000.0 / double(::sysconf(_SC_CLK_TCK)));
+  return 0;
+}
+
 int memory(int pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -313,10 +338,11 @@ int main(int argc, char** argv) {
   if ((cmd == "get-jobs" || cmd == "get-printers") && argc == 4)
     return time_listing(std::atoi(argv[2]), std::max(1, std::atoi(argv[3])), cmd == "get-jobs");
   if (cmd == "memory" && argc == 3) return memory(std::atoi(argv[2]));
+  if (cmd == "cpu" && argc == 3) return cpu(std::atoi(argv[2]));
   if (cmd == "wait-empty" && argc == 4) return wait_empty(std::atoi(argv[2]), std::atoi(argv[3]));
   std::fprintf(stderr,
                "usage: queue_bench gen ROOT PORT PRINTERS JOBS | start PORT VORND ARGS... | get-jobs PORT REPS |"
-               " get-printers PORT REPS | wait-empty PORT SECONDS |"
+               " get-printers PORT REPS | wait-empty PORT SECONDS | cpu PID |"
                " memory PID\n");
   return 2;
 }

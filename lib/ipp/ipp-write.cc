@@ -3,7 +3,9 @@
 // write encodes a few attributes at a time into a buffer and hands it to
 // the sink as it takes the bytes: a reply of megabytes never exists whole in
 // memory beside the message it comes from.
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "ipp-private.h"
 #include "vorn/fd.h"
@@ -275,6 +277,28 @@ bool ippEncodeAttribute(std::string& out, const ipp_attribute_t* attr) {
   if (put_values(s, attr, attr->name, 0)) return true;
   out.resize(size);
   return false;
+}
+
+std::shared_ptr<const ipp_encoded_t> ippEncodeGroup(const ipp_t* ipp, ipp_tag_t group) {
+  if (!ipp) return nullptr;
+  auto enc = std::make_shared<ipp_encoded_t>();
+  enc->changes = ipp->changes;
+  for (const ipp_attribute_t* a = ipp->attrs; a; a = a->next) {
+    if (is_separator(a)) {
+      enc->starts.push_back(uint32_t(enc->bytes.size()));
+      enc->bytes.push_back(char(group));
+      continue;
+    }
+    if (a->group_tag != group) {
+      enc->skipped++;
+      continue;
+    }
+    enc->starts.push_back(uint32_t(enc->bytes.size()));
+    if (!ippEncodeAttribute(enc->bytes, a) || enc->bytes.size() > UINT32_MAX) return nullptr;
+  }
+  enc->bytes.shrink_to_fit();
+  enc->starts.shrink_to_fit();
+  return enc;
 }
 
 ipp_state_t ippWriteIO(void* ctx, ipp_iocb_t cb, int blocking, ipp_t* parent, ipp_t* ipp) {

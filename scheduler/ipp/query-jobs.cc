@@ -68,57 +68,34 @@ void copy_job_values(job_reply_t& reply, job_t* job, bool id_added) {
 }
 
 // A listing sent as encoded pieces: for each job its computed values
-// (encoded here, into one buffer of the reply) around its cached attribute
-// encoding, so no job attribute is copied or encoded again while the job is
-// unchanged.
+// around its cached attribute encoding, so no job attribute is copied or
+// encoded again while the job is unchanged.
 class job_listing_t {
  public:
-  job_listing_t(job_reply_t& reply) : reply_(reply), own_(std::make_shared<std::string>()) {
+  job_listing_t(job_reply_t& reply) : reply_(reply) {
     uri_ = scratch(IPP_TAG_URI, "job-uri");
     info_ = scratch(IPP_TAG_URI, "job-more-info");
     up_ = scratch(IPP_TAG_INTEGER, "job-printer-up-time");
     reasons_ = scratch(IPP_TAG_KEYWORD, "job-state-reasons");
   }
 
-  // The values of one job, as copy_job_values gives them; false (nothing
-  // added) when its attributes cannot be encoded.
+  // The values of one job, as copy_job_values gives them; false when its
+  // attributes cannot be encoded (the listing is then of no use).
   bool add(job_t* job) {
-    std::shared_ptr<const job_encoding_t> enc = JobEncoding(job);
+    std::shared_ptr<const ipp_encoded_t> enc = JobEncoding(job);
     if (!enc) return false;
-    std::string& own = *own_;
-    size_t start = own.size();
-    own.push_back(char(IPP_TAG_JOB));
     const std::string uri = reply_.uri_prefix + std::to_string(job->id);
     info_->values[0].string.text = uri;
     uri_->values[0].string.text = uri;
     up_->values[0].integer = int(time(nullptr));
-    if (!ippEncodeAttribute(own, info_.get()) || !ippEncodeAttribute(own, uri_.get()) ||
-        !ippEncodeAttribute(own, up_.get())) {
-      own.resize(start);
-      return false;
-    }
-    own_piece(start);
-    if (!reply_.requested || reply_.requested->values.empty() ||
-        reply_.requested->values[0].string.text == "all") {
-      piece(enc, 0, enc->bytes.size());
-    } else {
-      for (size_t i = 0; i < enc->starts.size(); i++) {
-        size_t from = enc->starts[i];
-        size_t to = i + 1 < enc->starts.size() ? enc->starts[i + 1] : enc->bytes.size();
-        if (wanted(enc->bytes, from)) piece(enc, from, to - from);
-      }
-    }
-    start = own.size();
     reasons_->values[0].string.text = job_state_reason(job, reply_.dests.find(job->dest));
-    if (!ippEncodeAttribute(own, reasons_.get())) return false;
-    own_piece(start);
-    return true;
+    pieces_.open_group(IPP_TAG_JOB);
+    if (!pieces_.add(info_.get()) || !pieces_.add(uri_.get()) || !pieces_.add(up_.get())) return false;
+    pieces_.add_encoded(enc, reply_.requested);
+    return pieces_.add(reasons_.get());
   }
 
-  // Hands the pieces to the reply.
-  void finish(ipp_t* response) {
-    response->pieces = std::move(pieces_);
-  }
+  void finish(ipp_t* response) { pieces_.finish(response); }
 
  private:
   static std::unique_ptr<ipp_attribute_t> scratch(ipp_tag_t tag, const char* name) {
@@ -130,43 +107,8 @@ class job_listing_t {
     return a;
   }
 
-  // Whether the encoded attribute at `at` passes the filter; a separator
-  // (a lone group tag) always does, as copy_attrs copies separators.
-  bool wanted(const std::string& bytes, size_t at) const {
-    if (uint8_t(bytes[at]) < 0x10) return true;
-    size_t len = (size_t(uint8_t(bytes[at + 1])) << 8) | uint8_t(bytes[at + 2]);
-    std::string_view name(bytes.data() + at + 3, len);
-    for (const ipp_value_t& v : reply_.requested->values)
-      if (v.string.text == name) return true;
-    return false;
-  }
-
-  // Bytes of the reply's own buffer from `start` to its end; joined to the
-  // piece before when that one ends where it starts.
-  void own_piece(size_t start) {
-    size_t end = own_->size();
-    if (!pieces_.empty() && pieces_.back().bytes == own_ &&
-        pieces_.back().offset + pieces_.back().length == start) {
-      pieces_.back().length += end - start;
-      return;
-    }
-    pieces_.push_back({own_, start, end - start});
-  }
-
-  void piece(const std::shared_ptr<const job_encoding_t>& enc, size_t offset, size_t length) {
-    if (length == 0) return;
-    // Shares ownership of the encoding, pointing at its bytes.
-    std::shared_ptr<const std::string> bytes(enc, &enc->bytes);
-    if (!pieces_.empty() && pieces_.back().bytes == bytes && pieces_.back().offset + pieces_.back().length == offset) {
-      pieces_.back().length += length;
-      return;
-    }
-    pieces_.push_back({std::move(bytes), offset, length});
-  }
-
   job_reply_t& reply_;
-  std::shared_ptr<std::string> own_;
-  std::vector<ipp_piece_t> pieces_;
+  reply_pieces_t pieces_;
   std::unique_ptr<ipp_attribute_t> uri_, info_, up_, reasons_;
 };
 

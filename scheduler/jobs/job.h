@@ -41,15 +41,6 @@ constexpr int kMaxJobProcs = 22;     // filters, decompression and backend, then
 constexpr int kMaxJobFiles = 9999;   // documents of one job found at load time
 constexpr size_t kJobBufferSize = 1024;  // status message buffer of a running job
 
-// The job-group attributes of a job encoded for listings (see JobEncoding).
-struct job_encoding_t {
-  uint64_t changes = 0;         // the attribute set's change count it was made at
-  std::string bytes;            // the attributes as a reply carries them, in order
-  // Where each attribute starts in `bytes` (it ends where the next starts);
-  // a separator of the set is a lone job group tag there.
-  std::vector<uint32_t> starts;
-};
-
 struct job_t {
   job_t() = default;
   job_t(const job_t&) = delete;
@@ -83,7 +74,7 @@ struct job_t {
   int tries = 0;                        // failed deliveries of a fax job
   // The listing cache; shared with replies still being sent when it is
   // replaced.
-  std::shared_ptr<const job_encoding_t> encoded;
+  std::shared_ptr<const ipp_encoded_t> encoded;
 };
 
 // The queue, highest priority first; equal priorities in the order each
@@ -124,7 +115,7 @@ job_t* LookupJob(int id);
 // only when the set changed since the last call (its change count; code that
 // edits an attribute in place calls ippTouch). Null when an attribute cannot
 // be encoded. (job-encoding.cc)
-std::shared_ptr<const job_encoding_t> JobEncoding(job_t* job);
+std::shared_ptr<const ipp_encoded_t> JobEncoding(job_t* job);
 
 // Active jobs (state <= 5) queued on `dest` (without regard to case) /
 // owned by `username` (with regard to case).

@@ -370,6 +370,22 @@ void ippTouch(ipp_t* ipp);
 // False, with `out` unchanged, when it cannot be encoded (see ippLength).
 bool ippEncodeAttribute(std::string& out, const ipp_attribute_t* attr);
 
+// The attributes of one group of a message encoded once, for replies that
+// send them again and again (as ipp_piece_t).
+struct ipp_encoded_t {
+  uint64_t changes = 0;          // the message's change count when encoded
+  std::string bytes;             // the attributes, in order, as ippEncodeAttribute writes them
+  // Where each attribute starts in `bytes` (it ends where the next one
+  // starts); a separator of the message is a lone group tag there.
+  std::vector<uint32_t> starts;
+  size_t skipped = 0;            // attributes of other groups, left out
+};
+
+// Encodes the attributes of `ipp` in `group`; a separator becomes the
+// group tag alone (the attribute after it opens a new group). Null when
+// an attribute cannot be encoded.
+std::shared_ptr<const ipp_encoded_t> ippEncodeGroup(const ipp_t* ipp, ipp_tag_t group);
+
 // The number of bytes ippWriteIO(..., nullptr, ipp) produces for `ipp` as it
 // is now; 0 when it cannot be encoded (an attribute with an empty name or no
 // values, a top-level group tag that is no group, a member too long, a
