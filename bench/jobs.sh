@@ -18,7 +18,7 @@ build=${1:-build/release}
 jobs=${2:-2000}
 sequential=${3:-500}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
-vornd="$build/scheduler/vornd"
+vornd="${VORND:-$build/scheduler/vornd}"  # VORND: another build of it to compare
 
 if [ ! -x "$vornd" ]; then
   echo "bench/jobs.sh: $vornd is missing: build it first with \`make build\`" >&2
@@ -131,6 +131,24 @@ burst() {
       printf "%-34s %6d jobs  submitted in %6.2f s  completed in %6.2f s  %8.1f jobs/s\n",
              what, n, s / 1000, c / 1000, (c > 0 ? n * 1000 / c : 0)
     }' <<<"$out"
+  cpu_line "$jobs"
+}
+
+# vornd's CPU time per job since the last call, its own and its reaped
+# children's (their processes): on a busy machine, a steadier figure than
+# the rate. Needs bench/queue_bench.
+cpu_own=0
+cpu_children=0
+cpu_line() {
+  local helper="$build/bench/queue_bench" out own children
+  [ -x "$helper" ] || return 0
+  out=$("$helper" cpu "$vornd_pid") || return 0
+  own=$(sed -n 's/^cpu_ms //p' <<<"$out")
+  children=$(sed -n 's/^children_cpu_ms //p' <<<"$out")
+  awk -v n="$1" -v o=$((own - cpu_own)) -v c=$((children - cpu_children)) \
+    'BEGIN { printf "%-34s vornd CPU per job %.2f ms, its processes %.2f ms\n", "", o / n, c / n }'
+  cpu_own=$own
+  cpu_children=$children
 }
 
 echo "vornd: $vornd; $jobs jobs of 15 bytes per queue, 8 connections"
@@ -159,3 +177,4 @@ awk -v n="$sequential" -v s="$(((t1 - t0) / 1000000))" -v c="$(((t2 - t0) / 1000
   printf "%-34s %6d jobs  submitted in %6.2f s  completed in %6.2f s  %8.1f jobs/s\n",
          "one submit process per job", n, s / 1000, c / 1000, (c > 0 ? n * 1000 / c : 0)
 }'
+cpu_line "$sequential"

@@ -19,7 +19,7 @@
 //   queue_bench wait-empty PORT SECONDS
 //       waits until Get-Jobs lists no job that is not finished.
 //   queue_bench cpu PID
-//       prints the CPU time PID has used in ms.
+//       prints the CPU time PID has used, and its reaped children, in ms.
 //   queue_bench memory PID
 //       prints VmHWM and VmRSS of PID in kB.
 #include <arpa/inet.h>
@@ -311,9 +311,11 @@ int cpu(int pid) {
     fields.push_back(stat.substr(p, q - p));
     p = q + 1;
   }
-  if (fields.size() < 13) return 1;
-  double ticks = std::atof(fields[11].c_str()) + std::atof(fields[12].c_str());
-  std::printf("cpu_ms %.0f\n", ticks * 1000.0 / double(::sysconf(_SC_CLK_TCK)));
+  if (fields.size() < 15) return 1;
+  const double ms = 1000.0 / double(::sysconf(_SC_CLK_TCK));
+  double own = std::atof(fields[11].c_str()) + std::atof(fields[12].c_str());
+  double children = std::atof(fields[13].c_str()) + std::atof(fields[14].c_str());
+  std::printf("cpu_ms %.0f\nchildren_cpu_ms %.0f\n", own * ms, children * ms);
   return 0;
 }
 

@@ -2,8 +2,8 @@
 // a start costs the same whatever the scheduler's size (fork() would copy
 // its page tables, and every page it then writes would fault and be copied
 // while the child lives). The child wires the standard descriptors, drops
-// privileges and runs the filter or backend; the copy process runs this
-// same program again in its copy mode.
+// privileges and runs the filter or backend, or vorn-copy for the copy
+// process.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -11,29 +11,26 @@
 
 #include <cerrno>
 #include <csignal>
+#include <climits>
 #include <cstring>
+#include <string>
 
 #include "scheduler/conf/conf.h"
 #include "scheduler/fdset.h"
+#include "scheduler/run/copy-loop.h"
 #include "scheduler/run/run.h"
 #include "scheduler/log.h"
 #include "scheduler/signals.h"
 
 namespace {
 
-// argv[0] of the copy process: the scheduler's own program started again
-// runs copy_main() before anything else, see below.
+// argv[0] of the copy process: the scheduler's own program started so is a
+// copy process (see copy_process_entry).
 constexpr const char* kCopyProgram = "vorn-copy-process";
 
 // Only async-signal-safe calls from here on, and nothing that writes the
 // parent's memory: a vfork() child shares it until execve().
-void write_error(const char* what, int err) {
-  const char* text = std::strerror(err);
-  (void)!::write(2, what, std::strlen(what));
-  (void)!::write(2, ": ", 2);
-  (void)!::write(2, text, std::strlen(text));
-  (void)!::write(2, "\n", 1);
-}
+using vorn::copy::write_error;
 
 // Moves `fd` above 2, so that wiring 0, 1 and 2 never overwrites a
 // descriptor still to be wired.
@@ -132,35 +129,11 @@ pid_t spawn(const char* what, const char* path, char* const argv[], char* const 
   return child;
 }
 
-// The copy process's program: standard input to standard output. Runs as
-// a constructor of the scheduler's own program when it is started as
-// kCopyProgram, before any other initialization, and never returns.
-[[noreturn]] void copy_main() {
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(0, buf, sizeof(buf));
-    if (n == 0) ::_exit(0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      write_error("ERROR: Unable to read print data", err);
-      ::_exit(err);
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(1, buf + done, size_t(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        int err = errno;
-        write_error("ERROR: Unable to write print data", err);
-        ::_exit(err);
-      }
-      done += w;
-    }
-  }
-}
-
+// The scheduler's own program started as kCopyProgram is a copy process:
+// this runs before any other initialization and never returns. Used where
+// vorn-copy is not beside the program (the test programs).
 __attribute__((constructor(101))) void copy_process_entry(int argc, char** argv, char**) {
-  if (argc == 1 && argv && argv[0] && std::strcmp(argv[0], kCopyProgram) == 0) copy_main();
+  if (argc == 1 && argv && argv[0] && std::strcmp(argv[0], kCopyProgram) == 0) vorn::copy::run();
 }
 
 }  // namespace
@@ -172,10 +145,26 @@ pid_t start_process(const char* path, char* const argv[], char* const envp[], in
   return spawn(path, path, argv, envp, infd, outfd, errfd, root, pid);
 }
 
+// The program of copy processes: vorn-copy beside the scheduler's own
+// program, else that program in its copy mode. Looked up once.
+static const std::string& copy_program() {
+  static const std::string path = [] {
+    char self[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n > 0) {
+      std::string dir(self, size_t(n));
+      dir.erase(dir.rfind('/') + 1);
+      std::string helper = dir + "vorn-copy";
+      if (::access(helper.c_str(), X_OK) == 0) return helper;
+    }
+    return std::string("/proc/self/exe");
+  }();
+  return path;
+}
+
 pid_t start_copy_process(int infd, int outfd, int errfd, pid_t* pid) {
   LogDiagnostic(L_DEBUG, "start_copy_process(%d, %d, %d)", infd, outfd, errfd);
-  char program[] = "vorn-copy-process";
-  char* argv[] = {program, nullptr};
+  char* argv[] = {const_cast<char*>(kCopyProgram), nullptr};
   char* envp[] = {nullptr};
-  return spawn("copy", "/proc/self/exe", argv, envp, infd, outfd, errfd, 0, pid);
+  return spawn("copy", copy_program().c_str(), argv, envp, infd, outfd, errfd, 0, pid);
 }
