@@ -14,7 +14,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
-vornd="$build/scheduler/vornd"
+vornd="${VORND:-$build/scheduler/vornd}"  # VORND: another build of it to compare
 duration=10
 
 if [ ! -x "$vornd" ]; then
