@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # HTTP throughput of vornd beside nginx: both serve the same static file on
-# loopback ports, and wrk (10 s, 64 connections, 2 threads) measures requests
-# per second against each, then against IPP POSTs to vornd. Prints the
-# figures and the vornd/nginx ratio for the static file (the aim is at least
-# one half); no pass or fail on them.
+# loopback ports, and wrk (10 s, 2 threads, 8 then 64 connections) measures
+# requests per second against each, then against IPP POSTs to vornd
+# (VORN-Get-Printers, and Get-Printer-Attributes with five requested
+# attributes and its 99th latency percentile). Prints the figures and the
+# ratios to nginx's static rate (aims: static at least 1.0, Get-Printer-
+# Attributes at least 0.8 with p99 under 20 ms); no pass or fail on them.
 #   bash bench/http.sh [build-dir]     (default build/release, made by `make build`)
 # Builds nothing. Installs wrk and nginx when missing (apt-get, through sudo
 # when not root). Everything runs under a temporary directory that is removed
@@ -12,9 +14,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
-vornd="$build/scheduler/vornd"
+vornd="${VORND:-$build/scheduler/vornd}"  # VORND: another build of it to compare
 duration=10
-connections=64
 
 if [ ! -x "$vornd" ]; then
   echo "bench/http.sh: $vornd is missing: build it first with \`make build\`" >&2
@@ -63,9 +64,8 @@ mkdir -p "$work/doc"
 } | head -c 1000 >"$work/doc/bench.html"
 echo "</body></html>" >>"$work/doc/bench.html"
 
-# vornd in a root of its own. The listen queue is nginx's default: with the
-# default of 5 the kernel drops most of wrk's 64 opening connections and they
-# retry after a second.
+# vornd in a root of its own, with its default listen queue (the system's
+# largest) and one printer for the IPP requests.
 vport=$(free_port)
 vroot="$work/vornd"
 mkdir -p "$vroot"/{logs,spool/tmp,ssl,bin,data}
@@ -87,8 +87,15 @@ Printcap $vroot/printcap
 LogLevel warn
 MaxClients 256
 MaxClientsPerHost 256
-ListenBackLog 511
 Listen 127.0.0.1:$vport
+CONF
+cat >"$vroot/printers.conf" <<CONF
+<Printer bench>
+Info Bench printer
+DeviceURI socket://127.0.0.1:9
+State Idle
+Accepting Yes
+</Printer>
 CONF
 "$vornd" -f -c "$vroot/vornd.conf" >"$vroot/stdout" 2>&1 &
 vornd_pid=$!
@@ -132,31 +139,41 @@ if ! wait_port "$nport"; then
   exit 1
 fi
 
-# Runs wrk; prints "requests/s errors" on one line.
+# Runs wrk with `$connections` connections; prints "requests/s|errors|non-2xx|p99".
 measure() {
   local out
   out=$(timeout $((duration + 20)) "$wrk" -t2 -c"$connections" -d"${duration}s" "$@" 2>&1) || true
-  local rps errors non2xx
+  local rps errors non2xx p99
   rps=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
   errors=$(awk -F'Socket errors: ' '/Socket errors:/ {print $2}' <<<"$out")
   non2xx=$(awk '/Non-2xx or 3xx responses:/ {print $NF}' <<<"$out")
-  echo "${rps:-0}|${errors:-connect 0, read 0, write 0, timeout 0}|${non2xx:-0}"
+  p99=$(awk '/^latency_p99_ms/ {print $2}' <<<"$out")
+  echo "${rps:-0}|${errors:-connect 0, read 0, write 0, timeout 0}|${non2xx:-0}|${p99:--}"
 }
 
 report() {
-  IFS='|' read -r rps errors non2xx <<<"$2"
-  printf '%-28s %12s req/s   socket errors: %s   non-2xx: %s\n' "$1" "$rps" "$errors" "$non2xx"
+  IFS='|' read -r rps errors non2xx p99 <<<"$2"
+  printf '%-36s %12s req/s   p99 %6s ms   socket errors: %s   non-2xx: %s\n' "$1" "$rps" "$p99" "$errors" "$non2xx"
 }
 
-echo "wrk: ${duration} s, $connections connections, 2 threads; static file of $(wc -c <"$work/doc/bench.html") bytes"
-static_nginx=$(measure "http://127.0.0.1:$nport/bench.html")
-report "nginx static file" "$static_nginx"
-static_vornd=$(measure "http://127.0.0.1:$vport/bench.html")
-report "vornd static file" "$static_vornd"
-ipp_vornd=$(measure -s "$here/bench/http/ipp_post.lua" "http://127.0.0.1:$vport/")
-report "vornd IPP POST (0x4002)" "$ipp_vornd"
+ratio() {
+  awk -v what="$1" -v v="${2%%|*}" -v n="${3%%|*}" -v aim="$4" 'BEGIN {
+    if (n > 0) printf "%s/nginx static ratio: %.2f (aim: at least %s)\n", what, v / n, aim
+    else printf "%s/nginx static ratio: n/a (nginx answered nothing)\n", what
+  }'
+}
 
-awk -v v="${static_vornd%%|*}" -v n="${static_nginx%%|*}" 'BEGIN {
-  if (n > 0) printf "vornd/nginx static file ratio: %.2f (aim: at least 0.50)\n", v / n
-  else print "vornd/nginx static file ratio: n/a (nginx answered nothing)"
-}'
+echo "wrk: ${duration} s, 2 threads; static file of $(wc -c <"$work/doc/bench.html") bytes"
+for connections in 8 64; do
+  echo "-- $connections connections"
+  static_nginx=$(measure "http://127.0.0.1:$nport/bench.html")
+  report "nginx static file" "$static_nginx"
+  static_vornd=$(measure "http://127.0.0.1:$vport/bench.html")
+  report "vornd static file" "$static_vornd"
+  ipp_vornd=$(measure -s "$here/bench/http/ipp_post.lua" "http://127.0.0.1:$vport/")
+  report "vornd IPP VORN-Get-Printers" "$ipp_vornd"
+  attrs_vornd=$(measure -s "$here/bench/http/ipp_printer_attrs.lua" "http://127.0.0.1:$vport/")
+  report "vornd IPP Get-Printer-Attributes (5)" "$attrs_vornd"
+  ratio "vornd static" "$static_vornd" "$static_nginx" 1.0
+  ratio "vornd Get-Printer-Attributes" "$attrs_vornd" "$static_nginx" 0.8
+done

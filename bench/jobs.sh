@@ -4,16 +4,21 @@
 # on a queue with no filter and a "file:" device, then the same on a queue
 # with one filter ("cat") before its "file:" device. The time runs from the
 # first request until Get-Jobs lists no active job. Prints the figures; no
-# pass or fail on them.
-#   bash bench/jobs.sh [build-dir] [jobs]   (default build/release, 2000 jobs)
+# pass or fail on them. Last, jobs sent one after the other by one `submit`
+# process each, as a user's script sends them, to the unfiltered queue
+# (needs bench/queue_bench, which bench/queue.sh builds, to wait for the
+# queue).
+#   bash bench/jobs.sh [build-dir] [jobs [sequential-jobs]]
+#   (default build/release, 2000 jobs, 500 sequential ones)
 # Builds nothing (`make build` does). Everything runs under a temporary
 # directory that is removed at the end, with the scheduler.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
 jobs=${2:-2000}
+sequential=${3:-500}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
-vornd="$build/scheduler/vornd"
+vornd="${VORND:-$build/scheduler/vornd}"  # VORND: another build of it to compare
 
 if [ ! -x "$vornd" ]; then
   echo "bench/jobs.sh: $vornd is missing: build it first with \`make build\`" >&2
@@ -63,6 +68,10 @@ cat >"$root/ppd/filtered.ppd" <<'PPD'
 *ShortNickName: "Bench"
 *NickName: "Bench"
 *vornFilter: "text/plain 10 passthru"
+*OpenUI *PageSize/Media Size: PickOne
+*DefaultPageSize: A4
+*PageSize A4/A4: "<</PageSize[595 842]>>setpagedevice"
+*CloseUI: *PageSize
 PPD
 
 cat >"$root/printers.conf" <<CONF
@@ -93,6 +102,7 @@ Group $(id -gn)
 Printcap $root/printcap
 LogLevel warn
 MaxJobs 0
+FileDevice Yes
 MaxClients 256
 MaxClientsPerHost 256
 Listen 127.0.0.1:$port
@@ -121,8 +131,50 @@ burst() {
       printf "%-34s %6d jobs  submitted in %6.2f s  completed in %6.2f s  %8.1f jobs/s\n",
              what, n, s / 1000, c / 1000, (c > 0 ? n * 1000 / c : 0)
     }' <<<"$out"
+  cpu_line "$jobs"
+}
+
+# vornd's CPU time per job since the last call, its own and its reaped
+# children's (their processes): on a busy machine, a steadier figure than
+# the rate. Needs bench/queue_bench.
+cpu_own=0
+cpu_children=0
+cpu_line() {
+  local helper="$build/bench/queue_bench" out own children
+  [ -x "$helper" ] || return 0
+  out=$("$helper" cpu "$vornd_pid") || return 0
+  own=$(sed -n 's/^cpu_ms //p' <<<"$out")
+  children=$(sed -n 's/^children_cpu_ms //p' <<<"$out")
+  awk -v n="$1" -v o=$((own - cpu_own)) -v c=$((children - cpu_children)) \
+    'BEGIN { printf "%-34s vornd CPU per job %.2f ms, its processes %.2f ms\n", "", o / n, c / n }'
+  cpu_own=$own
+  cpu_children=$children
 }
 
 echo "vornd: $vornd; $jobs jobs of 15 bytes per queue, 8 connections"
 burst plain "no filter, file: device"
 burst filtered "one filter, file: device"
+
+# One submit process per job, in sequence.
+submit="$build/commands/submit"
+waiter="$build/bench/queue_bench"
+if [ ! -x "$submit" ] || [ ! -x "$waiter" ]; then
+  echo "sequential submits: skipped ($submit or $waiter is missing)"
+  exit 0
+fi
+printf 'bench document\n' >"$work/doc.txt"
+t0=$(date +%s%N)
+for _ in $(seq "$sequential"); do
+  if ! "$submit" -h "127.0.0.1:$port" -d plain "$work/doc.txt" >/dev/null; then
+    echo "bench/jobs.sh: submit failed" >&2
+    exit 1
+  fi
+done
+t1=$(date +%s%N)
+"$waiter" wait-empty "$port" 300 >/dev/null
+t2=$(date +%s%N)
+awk -v n="$sequential" -v s="$(((t1 - t0) / 1000000))" -v c="$(((t2 - t0) / 1000000))" 'BEGIN {
+  printf "%-34s %6d jobs  submitted in %6.2f s  completed in %6.2f s  %8.1f jobs/s\n",
+         "one submit process per job", n, s / 1000, c / 1000, (c > 0 ? n * 1000 / c : 0)
+}'
+cpu_line "$sequential"

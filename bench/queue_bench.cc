@@ -14,6 +14,12 @@
 //       requested-attributes all), each on a new connection; prints the
 //       jobs listed, the reply size and the median, lowest and highest
 //       round-trip times (request sent to reply received whole).
+//   queue_bench get-printers PORT REPS
+//       the same for VORN-Get-Printers, every printer, every attribute.
+//   queue_bench wait-empty PORT SECONDS
+//       waits until Get-Jobs lists no job that is not finished.
+//   queue_bench cpu PID
+//       prints the CPU time PID has used, and its reaped children, in ms.
 //   queue_bench memory PID
 //       prints VmHWM and VmRSS of PID in kB.
 #include <arpa/inet.h>
@@ -31,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -217,13 +224,20 @@ std::string post(int port, const std::string& request) {
   }
 }
 
-int get_jobs(int port, int reps) {
+// Times REPS listings: Get-Jobs of every job, or VORN-Get-Printers, both
+// with every attribute; `what` names the figures and `counted` the
+// attribute that appears once per listed object.
+int time_listing(int port, int reps, bool jobs) {
+  const char* what = jobs ? "get_jobs" : "get_printers";
+  const char* counted = jobs ? "job-uri" : "printer-name";
   ipp_ptr request(ippNew());
-  request->op_status = IPP_GET_JOBS;
+  request->op_status = uint16_t(jobs ? IPP_GET_JOBS : VORN_GET_PRINTERS);
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", "en");
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", "ipp://localhost/jobs");
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", "", "all");
+  if (jobs) {
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", "ipp://localhost/jobs");
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", "", "all");
+  }
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", "", "all");
   std::string body;
   if (ippWriteIO(&body, append_to_string, 1, nullptr, request.get()) != IPP_DATA) return 1;
@@ -237,20 +251,71 @@ int get_jobs(int port, int reps) {
     reply = post(port, message);
     times.push_back(ms_since(t0));
     if (reply.empty()) {
-      std::fprintf(stderr, "queue_bench: Get-Jobs got no answer\n");
+      std::fprintf(stderr, "queue_bench: %s got no answer\n", what);
       return 1;
     }
   }
   int status = -1;
-  long listed = count_named(reply, "job-uri", &status);
+  long listed = count_named(reply, counted, &status);
   if (listed < 0 || status > 1) {
-    std::fprintf(stderr, "queue_bench: Get-Jobs answered status 0x%04x (%ld jobs)\n", unsigned(status), listed);
+    std::fprintf(stderr, "queue_bench: %s answered status 0x%04x (%ld listed)\n", what, unsigned(status), listed);
     return 1;
   }
   std::vector<double> sorted = times;
   std::sort(sorted.begin(), sorted.end());
-  std::printf("jobs_listed %ld\nreply_bytes %zu\nget_jobs_median_ms %.1f\nget_jobs_min_ms %.1f\nget_jobs_max_ms %.1f\n",
-              listed, reply.size(), sorted[sorted.size() / 2], sorted.front(), sorted.back());
+  std::printf("%s_listed %ld\n%s_bytes %zu\n%s_median_ms %.1f\n%s_min_ms %.1f\n%s_max_ms %.1f\n", what, listed,
+              what, reply.size(), what, sorted[sorted.size() / 2], what, sorted.front(), what, sorted.back());
+  return 0;
+}
+
+// Asks Get-Jobs (jobs not finished, job-id only) every 20 ms until it
+// lists none; prints "wait_ms MS". Bounded by `seconds`.
+int wait_empty(int port, int seconds) {
+  ipp_ptr request(ippNew());
+  request->op_status = IPP_GET_JOBS;
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_LANGUAGE, "attributes-natural-language", "", "en");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", "ipp://localhost/jobs");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", "", "job-id");
+  std::string body;
+  if (ippWriteIO(&body, append_to_string, 1, nullptr, request.get()) != IPP_DATA) return 1;
+  const std::string message = "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/ipp\r\n"
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  const auto t0 = Clock::now();
+  for (int i = 0; i < seconds * 50; i++) {
+    int status = -1;
+    std::string reply = post(port, message);
+    if (!reply.empty() && count_named(reply, "job-id", &status) == 0) {
+      std::printf("wait_ms %.1f\n", ms_since(t0));
+      return 0;
+    }
+    ::usleep(20000);
+  }
+  std::fprintf(stderr, "queue_bench: jobs still queued after %d s\n", seconds);
+  return 1;
+}
+
+// CPU time (user and system) PID has used, in ms: beside wall-clock times
+// on a busy machine, what the scheduler itself spent.
+int cpu(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t end = stat.rfind(')');
+  if (end == std::string::npos) return 1;
+  // Fields after the command: state is the 3rd field, utime the 14th.
+  std::vector<std::string> fields;
+  size_t p = end + 2;
+  while (p < stat.size()) {
+    size_t q = stat.find(' ', p);
+    if (q == std::string::npos) q = stat.size();
+    fields.push_back(stat.substr(p, q - p));
+    p = q + 1;
+  }
+  if (fields.size() < 15) return 1;
+  const double ms = 1000.0 / double(::sysconf(_SC_CLK_TCK));
+  double own = std::atof(fields[11].c_str()) + std::atof(fields[12].c_str());
+  double children = std::atof(fields[13].c_str()) + std::atof(fields[14].c_str());
+  std::printf("cpu_ms %.0f\nchildren_cpu_ms %.0f\n", own * ms, children * ms);
   return 0;
 }
 
@@ -272,10 +337,14 @@ int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "gen" && argc == 6) return gen(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
   if (cmd == "start" && argc >= 4) return start(std::atoi(argv[2]), argv + 3);
-  if (cmd == "get-jobs" && argc == 4) return get_jobs(std::atoi(argv[2]), std::max(1, std::atoi(argv[3])));
+  if ((cmd == "get-jobs" || cmd == "get-printers") && argc == 4)
+    return time_listing(std::atoi(argv[2]), std::max(1, std::atoi(argv[3])), cmd == "get-jobs");
   if (cmd == "memory" && argc == 3) return memory(std::atoi(argv[2]));
+  if (cmd == "cpu" && argc == 3) return cpu(std::atoi(argv[2]));
+  if (cmd == "wait-empty" && argc == 4) return wait_empty(std::atoi(argv[2]), std::atoi(argv[3]));
   std::fprintf(stderr,
                "usage: queue_bench gen ROOT PORT PRINTERS JOBS | start PORT VORND ARGS... | get-jobs PORT REPS |"
+               " get-printers PORT REPS | wait-empty PORT SECONDS | cpu PID |"
                " memory PID\n");
   return 2;
 }

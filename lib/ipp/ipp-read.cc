@@ -180,7 +180,7 @@ step_t next_piece(ipp_t* ipp) {
         return s;
       }
       if (value_kind(io.tag) == kind::invalid) return STEP_FAIL;
-      if (++io.values > IPP_MAX_VALUES) return STEP_FAIL;
+      if (++io.values > ipp->limits.values) return STEP_FAIL;
       expect(io, READ_NAME_LEN, 2);
       return STEP_MORE;
     }
@@ -258,7 +258,7 @@ ipp_state_t ippReadIO(void* ctx, ipp_iocb_t cb, int blocking, ipp_t* parent, ipp
       if (n <= 0 || size_t(n) > want) return finish(ipp, IPP_ERROR);
       io.have += size_t(n);
       io.total += size_t(n);
-      if (io.total > IPP_MAX_MESSAGE) return finish(ipp, IPP_ERROR);
+      if (io.total > ipp->limits.bytes) return finish(ipp, IPP_ERROR);
     }
     switch (next_piece(ipp)) {
       case STEP_FAIL: return finish(ipp, IPP_ERROR);

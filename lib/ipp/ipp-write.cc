@@ -1,9 +1,11 @@
 // RFC 2910 encoder. One walk over the message serves both ippLength (it
-// counts) and ippWriteIO (it counts, then fills a buffer of that size), so
-// the two always agree. A write encodes the whole message first and then
-// hands the bytes to the sink as it takes them, which makes a partial write
-// trivial to resume.
+// counts) and ippWriteIO (it fills a buffer), so the two always agree. A
+// write encodes a few attributes at a time into a buffer and hands it to
+// the sink as it takes the bytes: a reply of megabytes never exists whole in
+// memory beside the message it comes from.
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "ipp-private.h"
 #include "vorn/fd.h"
@@ -40,6 +42,13 @@ struct buffer_sink {
     std::memcpy(p, src, len);
     p += len;
   }
+};
+
+// Appends to a string.
+struct string_sink {
+  std::string& out;
+  void put(uint8_t b) { out.push_back(char(b)); }
+  void put(const void* src, size_t len) { out.append(static_cast<const char*>(src), len); }
 };
 
 template <class Sink>
@@ -165,6 +174,10 @@ bool put_message(Sink& s, const ipp_t* ipp) {
     }
     if (!put_values(s, a, a->name, 0)) return false;
   }
+  for (const ipp_piece_t& p : ipp->pieces) {
+    if (!p.bytes || p.offset > p.bytes->size() || p.length > p.bytes->size() - p.offset) return false;
+    s.put(p.bytes->data() + p.offset, p.length);
+  }
   s.put(uint8_t(IPP_TAG_END));
   return true;
 }
@@ -178,8 +191,75 @@ ipp_state_t finish(ipp_t* ipp, ipp_state_t state) {
   ipp->io.writing = false;
   ipp->io.out = std::string();
   ipp->io.out_pos = 0;
+  ipp->io.next_attr = nullptr;
   ipp->state = state;
   return state;
+}
+
+// Bytes encoded ahead of the sink: enough that each call hands it a good
+// share, little beside a large message.
+constexpr size_t kWriteChunk = 32768;
+
+enum stage_t { STAGE_HEADER, STAGE_ATTRS, STAGE_PIECES, STAGE_END, STAGE_DONE };
+
+// Encodes the next stretch of a top-level message into io.out (emptied
+// first): the header, attributes until the chunk is full, pieces, the end
+// tag. False when an attribute cannot be encoded.
+bool refill(ipp_t* ipp) {
+  ipp_io_t& io = ipp->io;
+  io.out.clear();
+  io.out_pos = 0;
+  string_sink s{io.out};
+  while (io.out.size() < kWriteChunk && io.stage != STAGE_DONE) {
+    switch (io.stage) {
+      case STAGE_HEADER:
+        s.put(ipp->version, 2);
+        put16(s, ipp->op_status);
+        put32(s, ipp->request_id);
+        io.next_attr = ipp->attrs;
+        io.out_group = -1;
+        io.out_split = false;
+        io.stage = STAGE_ATTRS;
+        break;
+      case STAGE_ATTRS: {
+        const ipp_attribute_t* a = io.next_attr;
+        if (!a) {
+          io.next_piece = 0;
+          io.stage = STAGE_PIECES;
+          break;
+        }
+        io.next_attr = a->next;
+        if (is_separator(a)) {
+          io.out_split = true;
+          break;
+        }
+        if (a->name.empty() || !is_group(a->group_tag)) return false;
+        if (a->group_tag != io.out_group || io.out_split) {
+          s.put(uint8_t(a->group_tag));
+          io.out_group = a->group_tag;
+          io.out_split = false;
+        }
+        if (!put_values(s, a, a->name, 0)) return false;
+        break;
+      }
+      case STAGE_PIECES: {
+        if (io.next_piece >= ipp->pieces.size()) {
+          io.stage = STAGE_END;
+          break;
+        }
+        const ipp_piece_t& p = ipp->pieces[io.next_piece++];
+        if (!p.bytes || p.offset > p.bytes->size() || p.length > p.bytes->size() - p.offset) return false;
+        s.put(p.bytes->data() + p.offset, p.length);
+        break;
+      }
+      case STAGE_END:
+        s.put(uint8_t(IPP_TAG_END));
+        io.stage = STAGE_DONE;
+        break;
+      default: return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -190,29 +270,77 @@ size_t ippLength(const ipp_t* ipp) {
   return encode(s, ipp, false) ? s.n : 0;
 }
 
+bool ippEncodeAttribute(std::string& out, const ipp_attribute_t* attr) {
+  if (!attr || attr->name.empty()) return false;
+  size_t size = out.size();
+  string_sink s{out};
+  if (put_values(s, attr, attr->name, 0)) return true;
+  out.resize(size);
+  return false;
+}
+
+std::shared_ptr<const ipp_encoded_t> ippEncodeGroup(const ipp_t* ipp, ipp_tag_t group) {
+  if (!ipp) return nullptr;
+  auto enc = std::make_shared<ipp_encoded_t>();
+  enc->changes = ipp->changes;
+  for (const ipp_attribute_t* a = ipp->attrs; a; a = a->next) {
+    if (is_separator(a)) {
+      enc->starts.push_back(uint32_t(enc->bytes.size()));
+      enc->bytes.push_back(char(group));
+      continue;
+    }
+    if (a->group_tag != group) {
+      enc->skipped++;
+      continue;
+    }
+    enc->starts.push_back(uint32_t(enc->bytes.size()));
+    if (!ippEncodeAttribute(enc->bytes, a) || enc->bytes.size() > UINT32_MAX) return nullptr;
+  }
+  enc->bytes.shrink_to_fit();
+  enc->starts.shrink_to_fit();
+  return enc;
+}
+
 ipp_state_t ippWriteIO(void* ctx, ipp_iocb_t cb, int blocking, ipp_t* parent, ipp_t* ipp) {
   if (!ipp) return IPP_ERROR;
   ipp_io_t& io = ipp->io;
   if (!cb) return finish(ipp, IPP_ERROR);
   if (!io.writing) {
-    // Counted first, then written into a buffer of that size: a reply of
-    // megabytes is encoded without growing a string byte by byte.
-    count_sink count;
-    if (!encode(count, ipp, parent != nullptr)) return finish(ipp, IPP_ERROR);
-    io.out.resize(count.n);
-    buffer_sink s{io.out.data(), io.out.data() + io.out.size()};
-    if (!encode(s, ipp, parent != nullptr) || s.overflow || s.p != s.end) return finish(ipp, IPP_ERROR);
-    io.out_pos = 0;
+    io.written = 0;
+    if (parent) {
+      // A collection's members: small, encoded whole.
+      count_sink count;
+      if (!encode(count, ipp, true)) return finish(ipp, IPP_ERROR);
+      io.out.resize(count.n);
+      buffer_sink s{io.out.data(), io.out.data() + io.out.size()};
+      if (!encode(s, ipp, true) || s.overflow || s.p != s.end) return finish(ipp, IPP_ERROR);
+      io.out_pos = 0;
+      io.stage = STAGE_DONE;
+      ipp->state = IPP_ATTRIBUTE;
+    } else {
+      // Refused before a byte is sent, as a message that cannot be encoded
+      // as a whole must be.
+      if (ippLength(ipp) == 0) return finish(ipp, IPP_ERROR);
+      io.stage = STAGE_HEADER;
+      io.out.clear();
+      io.out_pos = 0;
+      ipp->state = IPP_HEADER;
+    }
     io.writing = true;
-    ipp->state = parent ? IPP_ATTRIBUTE : IPP_HEADER;
   }
-  while (io.out_pos < io.out.size()) {
+  for (;;) {
+    if (io.out_pos >= io.out.size()) {
+      if (io.stage == STAGE_DONE) break;
+      if (!refill(ipp)) return finish(ipp, IPP_ERROR);
+      continue;
+    }
     size_t left = io.out.size() - io.out_pos;
     ssize_t n = cb(ctx, reinterpret_cast<uint8_t*>(io.out.data()) + io.out_pos, left);
     if (n == 0 && !blocking) return ipp->state;
     if (n <= 0 || size_t(n) > left) return finish(ipp, IPP_ERROR);
     io.out_pos += size_t(n);
-    if (io.out_pos >= 8) ipp->state = IPP_ATTRIBUTE;
+    io.written += size_t(n);
+    if (io.written >= 8) ipp->state = IPP_ATTRIBUTE;
   }
   return finish(ipp, IPP_DATA);
 }

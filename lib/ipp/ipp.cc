@@ -2,6 +2,7 @@
 // and removing attributes.
 #include "vorn/ipp.h"
 
+#include <atomic>
 #include <cstring>
 #include <type_traits>
 
@@ -46,6 +47,7 @@ ipp_attribute_t* append(ipp_t* ipp, ipp_tag_t group, ipp_tag_t tag, std::string_
   attr->value_tag = tag;
   attr->name = vorn::cut(name, IPP_MAX_LENGTH);
   attr->values.resize(count);
+  ippTouch(ipp);
   if (ipp->last)
     ipp->last->next = attr;
   else
@@ -70,6 +72,11 @@ ipp_s::~ipp_s() {
 }
 
 ipp_t* ippNew() { return new ipp_t; }
+
+void ippTouch(ipp_t* ipp) {
+  static std::atomic<uint64_t> counter{0};
+  if (ipp) ipp->changes = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 void ippDelete(ipp_t* ipp) { delete ipp; }
 
@@ -289,6 +296,7 @@ void _ipp_free_attr(ipp_t* ipp, ipp_attribute_t* attr) {
   if (ipp->last == attr) ipp->last = prev;
   if (ipp->current == attr) ipp->current = prev;
   if (ipp->io.attr == attr) ipp->io.attr = nullptr;
+  ippTouch(ipp);
   delete attr;
 }
 

@@ -292,6 +292,7 @@ ipp_t* vornDoFileRequest(http_t* http, ipp_t* request, const char* resource, con
   }
 
   ipp_ptr response(ippNew());
+  response->limits = IPP_CLIENT_LIMITS;
   if (ippRead(http, response.get()) != IPP_DATA) {
     set_last_error(IPP_INTERNAL_ERROR);
     httpCloseSocket(http);

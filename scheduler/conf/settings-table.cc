@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "scheduler/conf/conf.h"
@@ -20,6 +21,12 @@ server_settings_t Settings;
 namespace {
 
 constexpr size_t kMaxHostName = 255;
+
+// The listen queue defaults to the system's largest: a burst of connections
+// beyond a short queue is dropped by the kernel and retried a second later.
+#define VORN_TEXT_OF(x) #x
+#define VORN_TEXT(x) VORN_TEXT_OF(x)
+constexpr const char* kDefaultBackLog = VORN_TEXT(SOMAXCONN);
 
 std::string host_name() {
   char name[kMaxHostName + 1] = "";
@@ -99,7 +106,7 @@ const conf_var_t kTable[] = {
     Int("KeepAliveTimeout", &S::KeepAliveTimeout, "60"),
     Bool("KeepAlive", &S::KeepAlive, "true"),
     Int("LimitRequestBody", &S::MaxRequestSize, "0"),
-    Int("ListenBackLog", &S::ListenBackLog, "5"),
+    Int("ListenBackLog", &S::ListenBackLog, kDefaultBackLog),
     Int("LogFilePerm", &S::LogFilePerm, "0644"),
     Int("MaxClients", &S::MaxClients, "100"),
     Int("MaxClientsPerHost", &S::MaxClientsPerHost, "0"),

@@ -123,11 +123,16 @@ int receive_body(client_t* con) {
     con->byte_count += int64_t(ippLength(con->ipp_request.get()));
   }
 
-  if (!con->file && con->filename.empty() && !create_request_file(con)) {
+  // A PUT always makes its file; a POST only once bytes follow its IPP
+  // message: most requests carry no document, and creating and removing a
+  // file for each costs more than the rest of answering it.
+  auto make_file = [&] {
+    if (con->file || !con->filename.empty() || create_request_file(con)) return true;
     LogDiagnostic(L_ERROR, "Unable to create request file in %s - %s", RequestRoot.c_str(),
                   std::strerror(errno));
-    return refuse(con, HTTP_REQUEST_TOO_LARGE);
-  }
+    return false;
+  };
+  if (put && !make_file()) return refuse(con, HTTP_REQUEST_TOO_LARGE);
 
   static char buffer[kBodyBlock];  // one thread; too large for the stack of every call
   int bytes = httpRead(&http, buffer, sizeof(buffer));
@@ -135,6 +140,7 @@ int receive_body(client_t* con) {
     CloseClient(con);
     return 0;
   }
+  if (bytes > 0 && !make_file()) return refuse(con, HTTP_REQUEST_TOO_LARGE);
   if (bytes > 0) {
     LogDiagnostic(L_DEBUG2, "ReadClient() %d writing %d bytes to %d", fd, bytes, con->file.get());
     if (!con->file || vorn::write_all(con->file.get(), buffer, size_t(bytes)) != 0) {

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr size_t kFileBlock = 2048;    // file bytes sent by one call
+constexpr size_t kFileBlock = 16384;   // file bytes read by one call
 constexpr size_t kMaxErrorBody = 1023;  // characters of an error page
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -38,13 +38,17 @@ std::string format(const char* fmt, ...) {
 // cannot keep the loop from the others.
 constexpr size_t kMaxSendPerCall = 65536;
 
+// The output buffer is filled up to this before it is sent: a large reply
+// goes out in few passes of the loop, and is never buffered whole.
+constexpr size_t kOutputFill = kMaxSendPerCall;
+
 // The IPP codec's sink: the response is encoded into the output buffer
-// while it holds less than a block, so a large response is encoded as it is
-// sent rather than all at once.
+// while it holds less than kOutputFill, so a large response is encoded as
+// it is sent rather than all at once.
 ssize_t queue_ipp_bytes(void* ctx, uint8_t* buf, size_t len) {
   auto* con = static_cast<client_t*>(ctx);
-  if (con->output.size() >= kFileBlock) return 0;
-  size_t n = std::min(len, kFileBlock);
+  if (con->output.size() >= kOutputFill) return 0;
+  size_t n = std::min(len, kOutputFill - con->output.size());
   con->output.append(reinterpret_cast<const char*>(buf), n);
   return ssize_t(n);
 }
@@ -291,13 +295,18 @@ int WriteClient(client_t* con) {
   }
   // The answer of an upgraded request waits for the handshake.
   bool sending = (http.state == HTTP_GET_SEND || http.state == HTTP_POST_SEND) && !con->tls_after_output;
-  if (sending && con->output.size() < kFileBlock) {
+  while (sending && con->output.size() < kOutputFill) {
     int more = produce_response(con);
     if (more < 0) {  // the response cannot be completed
       CloseClient(con);
       return 0;
     }
-    if (!more) finish_response(con);
+    if (!more) {
+      finish_response(con);
+      break;
+    }
+    // A CGI program's output arrives with its runner, not here.
+    if (con->file && con->cgi_pid > 0) break;
   }
   if (!con->output.empty()) {
     if (!flush_output(con)) {

@@ -7,8 +7,10 @@
 // always HTTP 200 with an IPP response; IPP errors are IPP status codes.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "vorn/ipp.h"
 
@@ -65,6 +67,29 @@ bool validate_user(client_t* con, const char* owner, char* username, int userlen
 // copied. Copies keep group, type and every value (collections deeply). A
 // null `from` copies nothing. The one filter every query uses.
 void copy_attrs(ipp_t* to, ipp_t* from, const ipp_attribute_t* requested, ipp_tag_t group);
+
+// A listing's reply as encoded pieces (reply-pieces.cc): its own values are
+// encoded into a buffer of the reply, cached attribute sets are shared.
+// finish() hands the pieces to the response, after its own attributes.
+class reply_pieces_t {
+ public:
+  reply_pieces_t();
+  // Starts a new group (its tag; every group of a listing is opened so).
+  void open_group(ipp_tag_t group);
+  // Encodes one attribute / every attribute of `attrs` (no separators)
+  // into the reply; false when one cannot be encoded.
+  bool add(const ipp_attribute_t* a);
+  bool add_all(const ipp_t* attrs);
+  // The attributes of `enc` that pass `requested`, as copy_attrs filters.
+  void add_encoded(const std::shared_ptr<const ipp_encoded_t>& enc, const ipp_attribute_t* requested);
+  void finish(ipp_t* response);
+
+ private:
+  void own_piece(size_t start);
+  void piece(const std::shared_ptr<const ipp_encoded_t>& enc, size_t offset, size_t length);
+  std::shared_ptr<std::string> own_;
+  std::vector<ipp_piece_t> pieces_;
+};
 
 // Get-Printer-Attributes: the destination's computed state values, its
 // attribute set and the shared one through the filter; 0x0406 for an unknown

@@ -1,6 +1,7 @@
 // Read-only operations on jobs: Get-Jobs and Get-Job-Attributes.
 #include <charconv>
 #include <climits>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <unordered_map>
@@ -65,6 +66,51 @@ void copy_job_values(job_reply_t& reply, job_t* job, bool id_added) {
   ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", "",
                job_state_reason(job, reply.dests.find(job->dest)));
 }
+
+// A listing sent as encoded pieces: for each job its computed values
+// around its cached attribute encoding, so no job attribute is copied or
+// encoded again while the job is unchanged.
+class job_listing_t {
+ public:
+  job_listing_t(job_reply_t& reply) : reply_(reply) {
+    uri_ = scratch(IPP_TAG_URI, "job-uri");
+    info_ = scratch(IPP_TAG_URI, "job-more-info");
+    up_ = scratch(IPP_TAG_INTEGER, "job-printer-up-time");
+    reasons_ = scratch(IPP_TAG_KEYWORD, "job-state-reasons");
+  }
+
+  // The values of one job, as copy_job_values gives them; false when its
+  // attributes cannot be encoded (the listing is then of no use).
+  bool add(job_t* job) {
+    std::shared_ptr<const ipp_encoded_t> enc = JobEncoding(job);
+    if (!enc) return false;
+    const std::string uri = reply_.uri_prefix + std::to_string(job->id);
+    info_->values[0].string.text = uri;
+    uri_->values[0].string.text = uri;
+    up_->values[0].integer = int(time(nullptr));
+    reasons_->values[0].string.text = job_state_reason(job, reply_.dests.find(job->dest));
+    pieces_.open_group(IPP_TAG_JOB);
+    if (!pieces_.add(info_.get()) || !pieces_.add(uri_.get()) || !pieces_.add(up_.get())) return false;
+    pieces_.add_encoded(enc, reply_.requested);
+    return pieces_.add(reasons_.get());
+  }
+
+  void finish(ipp_t* response) { pieces_.finish(response); }
+
+ private:
+  static std::unique_ptr<ipp_attribute_t> scratch(ipp_tag_t tag, const char* name) {
+    auto a = std::make_unique<ipp_attribute_t>();
+    a->group_tag = IPP_TAG_JOB;
+    a->value_tag = tag;
+    a->name = name;
+    a->values.resize(1);
+    return a;
+  }
+
+  job_reply_t& reply_;
+  reply_pieces_t pieces_;
+  std::unique_ptr<ipp_attribute_t> uri_, info_, up_, reasons_;
+};
 
 const ipp_attribute_t* requested_of(client_t* con) {
   return ippFindAttribute(con->ipp_request.get(), "requested-attributes", IPP_TAG_KEYWORD);
@@ -145,24 +191,44 @@ void get_jobs(client_t* con, ipp_attribute_t* uri) {
   const ipp_attribute_t* requested = requested_of(con);
   job_reply_t reply = start_job_reply(con, requested);
   ipp_t* response = con->ipp_response.get();
-  int count = 0;
-  for (job_t* job = Jobs; job && count < limit; job = job->next) {
+  // Cached encodings first; a job that cannot be encoded sends the whole
+  // listing the long way, which fails the reply as it always did.
+  auto selected = [&](const job_t* job) {
     const int state = JobState(job);
-    if (completed ? state < IPP_JOB_CANCELLED : (state < IPP_JOB_PENDING || state > IPP_JOB_STOPPED)) continue;
-    if (selection == kKind && !kind_matches(job, class_bit)) continue;
+    if (completed ? state < IPP_JOB_CANCELLED : (state < IPP_JOB_PENDING || state > IPP_JOB_STOPPED)) return false;
+    if (selection == kKind && !kind_matches(job, class_bit)) return false;
     if (selection == kDest) {
       const bool named =
           vorn::iequals(job->dest, dest->name) || (job->printer && vorn::iequals(job->printer->name, dest->name));
-      if (!named || !kind_matches(job, class_bit)) continue;
+      if (!named || !kind_matches(job, class_bit)) return false;
     }
-    if (mine && job->username != owner) continue;
-
+    return !mine || job->username == owner;
+  };
+  job_listing_t listing(reply);
+  bool encoded = true;
+  int count = 0;
+  for (job_t* job = Jobs; job && count < limit; job = job->next) {
+    if (!selected(job)) continue;
     LogDiagnostic(L_DEBUG2, "get_jobs: job->id = %d", job->id);
-    if (count > 0) ippAddSeparator(response);
+    if (encoded && !listing.add(job)) {
+      LogDiagnostic(L_DEBUG, "get_jobs: job %d cannot be encoded", job->id);
+      encoded = false;
+      // Start over the long way with the jobs listed so far.
+      count = 0;
+      for (job_t* j = Jobs; j != job; j = j->next) {
+        if (!selected(j)) continue;
+        if (count++ > 0) ippAddSeparator(response);
+        copy_job_values(reply, j, false);
+      }
+    }
+    if (!encoded) {
+      if (count > 0) ippAddSeparator(response);
+      copy_job_values(reply, job, false);
+    }
     count++;
     LogDiagnostic(L_DEBUG2, "get_jobs: count = %d", count);
-    copy_job_values(reply, job, false);
   }
+  if (encoded) listing.finish(response);
   response->op_status = requested ? IPP_OK_SUBST : IPP_OK;
 }
 

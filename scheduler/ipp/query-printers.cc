@@ -5,6 +5,8 @@
 #include <climits>
 #include <ctime>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "scheduler/http/client.h"
@@ -43,6 +45,31 @@ int request_int(client_t* con, const char* name, int fallback) {
   return a->values[0].integer;
 }
 
+// Active jobs per destination name (without regard to case), counted in
+// one pass over the queue when first asked: a listing of every printer
+// would otherwise walk the whole queue once per printer.
+class job_counts_t {
+ public:
+  int of(std::string_view dest) {
+    if (!counted_) {
+      counted_ = true;
+      for (const job_t* job = Jobs; job; job = job->next)
+        if (JobState(job) <= IPP_JOB_PROCESSING) counts_[folded(job->dest)]++;
+    }
+    auto it = counts_.find(folded(dest));
+    return it == counts_.end() ? 0 : it->second;
+  }
+
+ private:
+  static std::string folded(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = vorn::tolower(c);
+    return out;
+  }
+  bool counted_ = false;
+  std::unordered_map<std::string, int> counts_;
+};
+
 // "printer-state-history": one collection member per history entry.
 void add_state_history(ipp_t* to, const printer_t* p) {
   std::vector<ipp_t*> members;
@@ -77,9 +104,8 @@ void copy_attrs(ipp_t* to, ipp_t* from, const ipp_attribute_t* requested, ipp_ta
   }
 }
 
-// The values computed for `p` now, then its attribute set and the shared
-// one through the filter, then printer-state-history when it is asked for.
-static void copy_printer_attrs(ipp_t* to, printer_t* p, const ipp_attribute_t* requested) {
+// The values computed for `p` now.
+static void add_computed_attrs(ipp_t* to, printer_t* p, job_counts_t& counts) {
   const time_t now = time(nullptr);
   ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", p->state);
   if (p->reasons.empty()) {
@@ -93,18 +119,60 @@ static void copy_printer_attrs(ipp_t* to, printer_t* p, const ipp_attribute_t* r
   ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-up-time", int(now));
   ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "printer-state-time", int(p->state_time));
   ippAddDate(to, IPP_TAG_PRINTER, "printer-current-time", ippTimeToDate(now).data());
-  ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "queued-job-count", CountPrinterJobs(p->name));
+  ippAddInteger(to, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "queued-job-count", counts.of(p->name));
+}
 
-  copy_attrs(to, p->attrs.get(), requested, IPP_TAG_ZERO);
-  copy_attrs(to, CommonData.get(), requested, IPP_TAG_ZERO);
-
-  // History is only sent to those who name it (or "all"), never by default.
-  bool history_asked = false;
+// History is only sent to those who name it (or "all"), never by default.
+static bool history_wanted(const printer_t* p, const ipp_attribute_t* requested) {
+  bool asked = false;
   if (requested && !requested->values.empty()) {
     for (const ipp_value_t& v : requested->values)
-      if (v.string.text == "all" || v.string.text == "printer-state-history") history_asked = true;
+      if (v.string.text == "all" || v.string.text == "printer-state-history") asked = true;
   }
-  if (MaxPrinterHistory > 0 && history_asked && !p->history.empty()) add_state_history(to, p);
+  return MaxPrinterHistory > 0 && asked && !p->history.empty();
+}
+
+// The computed values, then its attribute set and the shared one through
+// the filter, then printer-state-history when it is asked for.
+static void copy_printer_attrs(ipp_t* to, printer_t* p, const ipp_attribute_t* requested, job_counts_t& counts) {
+  add_computed_attrs(to, p, counts);
+  copy_attrs(to, p->attrs.get(), requested, IPP_TAG_ZERO);
+  copy_attrs(to, CommonData.get(), requested, IPP_TAG_ZERO);
+  if (history_wanted(p, requested)) add_state_history(to, p);
+}
+
+// The cached encoding of a printer-group attribute set, made again when the
+// set changed; null when it cannot serve (an attribute that cannot be
+// encoded, or one of another group, which only a copy keeps in its group).
+static std::shared_ptr<const ipp_encoded_t> encoded_set(std::shared_ptr<const ipp_encoded_t>& cache, const ipp_t* set) {
+  if (!set) return nullptr;
+  if (!cache || cache->changes != set->changes) {
+    cache = ippEncodeGroup(set, IPP_TAG_PRINTER);
+    if (!cache) return nullptr;
+  }
+  return cache->skipped == 0 ? cache : nullptr;
+}
+
+// copy_printer_attrs as pieces of a listing; false when a set cannot be
+// sent from its encoding.
+static bool add_printer_pieces(reply_pieces_t& pieces, printer_t* p, const ipp_attribute_t* requested,
+                               job_counts_t& counts) {
+  static std::shared_ptr<const ipp_encoded_t> common_cache;
+  std::shared_ptr<const ipp_encoded_t> own = encoded_set(p->encoded, p->attrs.get());
+  std::shared_ptr<const ipp_encoded_t> common = encoded_set(common_cache, CommonData.get());
+  if ((p->attrs && !own) || (CommonData && !common)) return false;
+  ipp_ptr computed(ippNew());
+  add_computed_attrs(computed.get(), p, counts);
+  pieces.open_group(IPP_TAG_PRINTER);
+  if (!pieces.add_all(computed.get())) return false;
+  if (own) pieces.add_encoded(own, requested);
+  if (common) pieces.add_encoded(common, requested);
+  if (history_wanted(p, requested)) {
+    ipp_ptr history(ippNew());
+    add_state_history(history.get(), p);
+    if (!pieces.add_all(history.get())) return false;
+  }
+  return true;
 }
 
 void get_printer_attrs(client_t* con, ipp_attribute_t* uri) {
@@ -123,7 +191,8 @@ void get_printer_attrs(client_t* con, ipp_attribute_t* uri) {
     return;
   }
   const ipp_attribute_t* requested = requested_of(con);
-  copy_printer_attrs(con->ipp_response.get(), p, requested);
+  job_counts_t counts;
+  copy_printer_attrs(con->ipp_response.get(), p, requested, counts);
   set_query_status(con, requested);
 }
 
@@ -138,22 +207,44 @@ void get_printers(client_t* con, int type) {
   const std::string* location = loc && !loc->values.empty() ? &loc->values[0].string.text : nullptr;
   const ipp_attribute_t* requested = requested_of(con);
   ipp_t* response = con->ipp_response.get();
-
-  int count = 0;
-  for (printer_t* p = Printers; p && count < limit; p = p->next) {
-    if ((p->type & PRINTER_CLASS) != uint32_t(type & PRINTER_CLASS)) continue;
-    if ((p->type & printer_mask) != printer_type) continue;
-    if (location && !p->location.empty() && !vorn::iequals(p->location, *location)) continue;
+  job_counts_t counts;
+  auto listed = [&](const printer_t* p) {
+    if ((p->type & PRINTER_CLASS) != uint32_t(type & PRINTER_CLASS)) return false;
+    if ((p->type & printer_mask) != printer_type) return false;
+    if (location && !p->location.empty() && !vorn::iequals(p->location, *location)) return false;
     if (ImplicitClasses && HideImplicitMembers && (p->type & PRINTER_REMOTE)) {
       size_t at = p->name.find('@');
       if (at != std::string::npos) {
         const printer_t* iclass = LookupPrinter(std::string_view(p->name).substr(0, at));
-        if (iclass && (iclass->type & PRINTER_IMPLICIT)) continue;
+        if (iclass && (iclass->type & PRINTER_IMPLICIT)) return false;
       }
     }
-    if (count > 0) ippAddSeparator(response);
-    copy_printer_attrs(response, p, requested);
+    return true;
+  };
+
+  // From the cached encodings; a printer whose sets cannot be sent so has
+  // the whole listing copied instead.
+  reply_pieces_t pieces;
+  bool encoded = true;
+  int count = 0;
+  for (printer_t* p = Printers; p && count < limit; p = p->next) {
+    if (!listed(p)) continue;
+    if (!add_printer_pieces(pieces, p, requested, counts)) {
+      encoded = false;
+      break;
+    }
     count++;
+  }
+  if (encoded) {
+    pieces.finish(response);
+  } else {
+    count = 0;
+    for (printer_t* p = Printers; p && count < limit; p = p->next) {
+      if (!listed(p)) continue;
+      if (count > 0) ippAddSeparator(response);
+      copy_printer_attrs(response, p, requested, counts);
+      count++;
+    }
   }
   set_query_status(con, requested);
 }

@@ -139,6 +139,7 @@ void set_job_id_attr(job_t* job) {
   a->values.clear();
   a->values.emplace_back();
   a->values[0].integer = job->id;
+  ippTouch(attrs);
 }
 
 // A control file read whole (it is small; reading it piece by piece as the

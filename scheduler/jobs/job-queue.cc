@@ -96,6 +96,7 @@ int ChangeJobPriority(int id, int priority) {
     a->values.clear();
     a->values.emplace_back();
     a->values[0].integer = priority;
+    ippTouch(job->attrs.get());
   } else {
     ippAddInteger(job->attrs.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "job-priority", priority);
   }

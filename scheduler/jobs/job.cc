@@ -35,6 +35,7 @@ void SetJobState(job_t* job, int state) {
   if (job->state && !job->state->values.empty()) {
     job->state->value_tag = IPP_TAG_ENUM;
     job->state->values[0].integer = state;
+    ippTouch(job->attrs.get());
     return;
   }
   if (!job->attrs) job->attrs.reset(ippNew());
@@ -49,6 +50,7 @@ void StampJobTime(job_t* job, std::string_view name) {
   a->values.clear();
   a->values.emplace_back();
   a->values[0].integer = int(JobClock());
+  ippTouch(job->attrs.get());
 }
 
 job_t* LookupJob(int id) {
@@ -199,10 +201,12 @@ int RetargetJob(int id, std::string_view dest) {
   job->dest = p->name;
   job->dtype = p->type & (PRINTER_CLASS | PRINTER_REMOTE | PRINTER_IMPLICIT | PRINTER_FAX);
   ipp_attribute_t* uri = ippFindAttribute(job->attrs.get(), "job-printer-uri", IPP_TAG_URI);
-  if (uri && !uri->values.empty())
+  if (uri && !uri->values.empty()) {
     uri->values[0].string.text = p->uri;
-  else
+    ippTouch(job->attrs.get());
+  } else {
     ippAddString(job->attrs.get(), IPP_TAG_JOB, IPP_TAG_URI, "job-printer-uri", "", p->uri);
+  }
   SaveJob(id);
   return 1;
 }

@@ -60,6 +60,9 @@ struct job_t {
   // was handled, the rest up to the next newline is dropped.
   bool buftrunc = false;
   int tries = 0;                        // failed deliveries of a fax job
+  // The listing cache; shared with replies still being sent when it is
+  // replaced.
+  std::shared_ptr<const ipp_encoded_t> encoded;
 };
 
 // The queue, highest priority first; equal priorities in the order each
@@ -95,6 +98,12 @@ void StampJobTime(job_t* job, std::string_view name);
 
 // The job with that id, or null.
 job_t* LookupJob(int id);
+
+// The job-group attributes of the job's attribute set, encoded, made again
+// only when the set changed since the last call (its change count; code that
+// edits an attribute in place calls ippTouch). Null when an attribute cannot
+// be encoded. (job-encoding.cc)
+std::shared_ptr<const ipp_encoded_t> JobEncoding(job_t* job);
 
 // Active jobs (state <= 5) queued on `dest` (without regard to case) /
 // owned by `username` (with regard to case).

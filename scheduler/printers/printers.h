@@ -91,6 +91,7 @@ struct printer_t {
   TypeRecord* filetype = nullptr;     // "printer/<name>" in TypeDB; null without TypeDB
   job_t* job = nullptr;               // the job being printed, not owned
   ipp_ptr attrs;                      // built by SetPrinterAttrs
+  std::shared_ptr<const ipp_encoded_t> encoded;  // listing cache of attrs (query-printers.cc)
   std::vector<printer_t*> printers;   // class members, not owned, in the order added
   int last = 0;                       // index of the member chosen last
   int quota_period = 0;               // seconds; 0 = no period

@@ -96,7 +96,10 @@ void page_line(int id, std::string_view message) {
     }
   }
   increment = std::min(increment, INT_MAX - std::max(current, 0));
-  if (job->sheets && !job->sheets->values.empty()) job->sheets->values[0].integer = current + increment;
+  if (job->sheets && !job->sheets->values.empty()) {
+    job->sheets->values[0].integer = current + increment;
+    ippTouch(job->attrs.get());
+  }
 
   printer_t* p = job->printer;
   std::string username = job->username;

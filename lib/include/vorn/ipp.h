@@ -31,6 +31,17 @@ inline constexpr int IPP_MAX_DEPTH = 16;                    // collections insid
 inline constexpr size_t IPP_MAX_VALUES = 100000;            // values, members and separators
 inline constexpr size_t IPP_MAX_MESSAGE = 16 * 1024 * 1024;  // encoded bytes up to the end tag
 
+// What one read may take into a message: values (IPP_MAX_VALUES) and
+// encoded bytes (IPP_MAX_MESSAGE) by default, the bounds of a request a
+// server accepts from anyone. A client reading its server's replies raises
+// them to IPP_CLIENT_LIMITS: a listing of every job of a big queue holds far
+// more values than any request, and is still bounded.
+struct ipp_limits_t {
+  size_t values = IPP_MAX_VALUES;
+  size_t bytes = IPP_MAX_MESSAGE;
+};
+inline constexpr ipp_limits_t IPP_CLIENT_LIMITS{8'000'000, size_t(1) << 30};
+
 // Group (delimiter) tags 0x00..0x0F and value tags 0x10..0x5F. Value tags in
 // the reserved slots of that range are read and kept with their raw bytes.
 enum ipp_tag_t : int {
@@ -248,10 +259,26 @@ struct ipp_io_t {
   ipp_tag_t group = IPP_TAG_ZERO;
   ipp_attribute_t* attr = nullptr;  // attribute taking additional values
   std::vector<frame_t> stack;       // open collections, innermost last
-  // writing
+  // writing: the message is encoded a few attributes at a time into `out`
   bool writing = false;
   std::string out;
   size_t out_pos = 0;
+  int stage = 0;                              // header, attributes, pieces, end
+  const ipp_attribute_t* next_attr = nullptr;  // first attribute not yet encoded
+  int out_group = -1;                         // group tag last written
+  bool out_split = false;                     // a separator since that group tag
+  size_t next_piece = 0;                      // first piece not yet copied
+  size_t written = 0;                         // bytes handed to the sink
+};
+
+// Bytes encoded beforehand, sent as they are: whole groups, each starting
+// with its group tag, as ippWriteIO would have written them. `bytes` is
+// shared, so one encoding serves many messages and outlives changes to
+// whatever it was encoded from.
+struct ipp_piece_t {
+  std::shared_ptr<const std::string> bytes;
+  size_t offset = 0;
+  size_t length = 0;
 };
 
 struct ipp_s {
@@ -267,6 +294,16 @@ struct ipp_s {
   ipp_attribute_t* attrs = nullptr;    // first attribute
   ipp_attribute_t* last = nullptr;     // last attribute, where adders append
   ipp_attribute_t* current = nullptr;  // last match of ippFindAttribute/ippFindNextAttribute
+  ipp_limits_t limits;                 // of a read into this message
+  // Set anew by every adder, ippCopyAttribute, _ipp_free_attr and a read
+  // into this message; code that edits an attribute in place calls
+  // ippTouch. Values come from one counter of the process, so no two states
+  // of any messages share one: a cache of an encoding is good while this is
+  // unchanged, even across a message freed and another made in its place.
+  uint64_t changes = 0;
+  // Written after the attributes, before the end tag; counted by ippLength;
+  // a read never fills it.
+  std::vector<ipp_piece_t> pieces;
   ipp_io_t io;
 };
 
@@ -340,6 +377,30 @@ void _ipp_free_attr(ipp_t* ipp, ipp_attribute_t* attr);
 // same group tag, and returns it; nullptr when either is null. `src` may
 // belong to any message, `dst` included.
 ipp_attribute_t* ippCopyAttribute(ipp_t* dst, const ipp_attribute_t* src);
+
+// Records an in-place change of an attribute of `ipp` (see ipp_s::changes).
+void ippTouch(ipp_t* ipp);
+
+// Appends to `out` the encoding of the top-level attribute `attr` (its
+// values, the first one named; no group tag), as ippWriteIO writes it.
+// False, with `out` unchanged, when it cannot be encoded (see ippLength).
+bool ippEncodeAttribute(std::string& out, const ipp_attribute_t* attr);
+
+// The attributes of one group of a message encoded once, for replies that
+// send them again and again (as ipp_piece_t).
+struct ipp_encoded_t {
+  uint64_t changes = 0;          // the message's change count when encoded
+  std::string bytes;             // the attributes, in order, as ippEncodeAttribute writes them
+  // Where each attribute starts in `bytes` (it ends where the next one
+  // starts); a separator of the message is a lone group tag there.
+  std::vector<uint32_t> starts;
+  size_t skipped = 0;            // attributes of other groups, left out
+};
+
+// Encodes the attributes of `ipp` in `group`; a separator becomes the
+// group tag alone (the attribute after it opens a new group). Null when
+// an attribute cannot be encoded.
+std::shared_ptr<const ipp_encoded_t> ippEncodeGroup(const ipp_t* ipp, ipp_tag_t group);
 
 // The number of bytes ippWriteIO(..., nullptr, ipp) produces for `ipp` as it
 // is now; 0 when it cannot be encoded (an attribute with an empty name or no

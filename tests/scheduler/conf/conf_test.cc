@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <set>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -63,7 +64,7 @@ TEST_F(ConfTest, EveryDirectiveHasItsDefault) {
       {"KeepAliveTimeout", "60"},
       {"KeepAlive", "1"},
       {"LimitRequestBody", "0"},
-      {"ListenBackLog", "5"},
+      {"ListenBackLog", std::to_string(SOMAXCONN)},
       {"LogFilePerm", std::to_string(0644)},
       {"MaxClients", "100"},
       {"MaxClientsPerHost", "0"},
