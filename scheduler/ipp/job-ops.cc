@@ -56,6 +56,7 @@ void set_hold_until_attr(job_t* job, ipp_tag_t type, const std::string& value) {
   a->value_tag = type;
   a->values.resize(1);
   a->values[0].string.text = value;
+  ippTouch(job->attrs.get());  // listings cache the encoded attributes
 }
 
 }  // namespace

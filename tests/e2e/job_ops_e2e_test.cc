@@ -69,9 +69,19 @@ TEST_F(JobOps, HoldReleaseAndCancel) {
   r = server_.Send(IPP_HOLD_JOB, {JobUri(3), User("alice"), "job-hold-until=44:weekend"});
   EXPECT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(State(3), "4");
+  auto listed_hold = [&] {
+    Reply jobs = RunQuery(server_.node_, server_.root_.port(), IPP_GET_JOBS,
+                          {PrinterUri("stopped"), "requested-attributes=44:job-id,job-hold-until"});
+    for (size_t g = 0; g < jobs.groups.size(); g++)
+      if (jobs.value(g, "job-id") == "3") return jobs.value(g, "job-hold-until");
+    return std::string("(no job 3)");
+  };
+  EXPECT_EQ(listed_hold(), "weekend");
   r = server_.Send(IPP_RELEASE_JOB, {JobUri(3), User("alice")});
   EXPECT_EQ(r.status, "0x0000") << r.raw;
   EXPECT_EQ(State(3), "3");
+  // Listings show the value the release wrote, not one encoded before.
+  EXPECT_EQ(listed_hold(), "no-hold");
 
   // Job 0 of a destination: its first active job in queue order.
   r = server_.Send(IPP_CANCEL_JOB, {PrinterUri("stopped"), "job-id=21:0", User("alice")});
