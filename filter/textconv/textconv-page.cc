@@ -1,0 +1,139 @@
+// Pages: the buffer of character cells turned into runs of text, each run
+// placed by its cell position.
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "filter/textconv/textconv.h"
+
+namespace {
+
+// "%.0f " for whole numbers, "%.3f " otherwise.
+void put_number(std::string& s, float v) {
+  char buf[48];
+  int n = (v == std::floor(v)) ? std::snprintf(buf, sizeof(buf), "%.0f ", double(v))
+                                : std::snprintf(buf, sizeof(buf), "%.3f ", double(v));
+  s.append(buf, size_t(n));
+}
+
+bool is_punct(uint16_t c) { return c < 128 && std::ispunct(c); }
+
+}  // namespace
+
+// Writes `n` cells from `cells` at column `col` of row `row`.
+static void write_string(textconv_t& job, std::string& s, int col, int row, int n, const lchar_t* cells) {
+  const vorn_page_t& p = job.page;
+  float left = p.PageLeft;
+  if (p.Duplex && (job.NumPages & 1) == 0) left = p.PageWidth - p.PageRight;
+  const float x = left + float(col) * 72.0f / job.Cpi;
+  float y = p.PageTop - (float(row) + 0.843f) * 72.0f / job.Lpi;
+  const uint16_t attr = cells[0].attr;
+  if (attr & ATTR_RAISED) y += 36.0f / job.Lpi;
+  if (attr & ATTR_LOWERED) y -= 36.0f / job.Lpi;
+  put_number(s, x);
+  put_number(s, y);
+  s += (attr & ATTR_BOLD) ? 'B' : (attr & ATTR_ITALIC) ? 'I' : 'N';
+  if (attr & ATTR_UNDERLINE) {
+    char buf[48];
+    int k = std::snprintf(buf, sizeof(buf), " %.3f U", double(float(n) * 72.0f / job.Cpi));
+    s.append(buf, size_t(k));
+  }
+  const uint16_t* chars = job.cs.chars.data();
+  if (job.cs.fonts.size() == 1) {
+    s += '(';
+    for (int i = 0; i < n; i++) {
+      const unsigned v = chars[cells[i].ch];
+      if (v < 32 || v > 126) {
+        char oct[8];
+        std::snprintf(oct, sizeof(oct), "\\%03o", v & 0xff);
+        s += oct;
+      } else {
+        if (v == '(' || v == ')' || v == '\\') s += '\\';
+        s += char(v);
+      }
+    }
+    s += ')';
+  } else {
+    static const char hex[] = "0123456789abcdef";
+    s += '<';
+    for (int i = 0; i < n; i++) {
+      const unsigned v = chars[cells[i].ch];
+      s += hex[(v >> 12) & 15];
+      s += hex[(v >> 8) & 15];
+      s += hex[(v >> 4) & 15];
+      s += hex[v & 15];
+    }
+    s += '>';
+  }
+  if (job.PrettyMode && (attr & ATTR_RED))
+    s += 'r';
+  else if (job.PrettyMode && (attr & ATTR_GREEN))
+    s += 'g';
+  else if (job.PrettyMode && (attr & ATTR_BLUE))
+    s += 'b';
+  else
+    s += 'S';
+  s += '\n';
+}
+
+void write_line(textconv_t& job, int row, const lchar_t* line) {
+  std::string s;
+  const int width = job.CharsPerLine;
+  const bool one_font = job.cs.fonts.size() == 1;
+  const uint16_t* chars = job.cs.chars.data();
+  auto font_of = [&](uint16_t ch) -> const textconv_font_t& {
+    unsigned f = chars[ch] >> 8;
+    if (f >= job.cs.fonts.size()) f = 0;
+    return job.cs.fonts[f];
+  };
+  for (int i = 0; i < width;) {
+    if (line[i].ch == 0 || line[i].ch == ' ') {
+      i++;
+      continue;
+    }
+    const int start = i;
+    const uint16_t attr = line[i].attr;
+    if (one_font) {
+      while (i < width && line[i].ch && line[i].attr == attr) i++;
+      write_string(job, s, start, row, i - start, line + start);
+      continue;
+    }
+    const unsigned font = chars[line[i].ch] >> 8;
+    const textconv_font_t& f = font_of(line[i].ch);
+    i++;
+    if (f.names[0].starts_with("Courier")) {
+      while (i < width && line[i].ch && line[i].attr == attr && (chars[line[i].ch] >> 8) == font) i++;
+      write_string(job, s, start, row, i - start, line + start);
+    } else if (f.direction < 0) {
+      while (i < width && line[i].ch && line[i].attr == attr &&
+             (font_of(line[i].ch).direction < 0 || line[i].ch == ' ' || is_punct(line[i].ch)))
+        i++;
+      // Right-to-left: the run's first character goes in its last cell.
+      const int n = i - start;
+      for (int k = 0; k < n; k++) {
+        if (line[start + k].ch == ' ') continue;
+        write_string(job, s, start + n - 1 - k, row, 1, line + start + k);
+      }
+    } else {
+      write_string(job, s, start, row, 1, line + start);
+    }
+  }
+  if (!s.empty()) std::fwrite(s.data(), 1, s.size(), job.out);
+}
+
+void write_page(textconv_t& job) {
+  job.NumPages++;
+  std::fprintf(job.out, "%%%%Page: %d %d\n", job.NumPages, job.NumPages);
+  std::fputs("gsave\n", job.out);
+  if (job.PrettyMode) std::fprintf(job.out, "%d H\n", job.NumPages);
+  const size_t width = size_t(job.CharsPerLine);
+  for (int row = 0; row < job.LinesPerPage; row++) write_line(job, row, job.buffer.data() + size_t(row) * width);
+  std::fputs("grestore\nshowpage\n", job.out);
+  std::fill(job.buffer.begin(), job.buffer.end(), lchar_t{});
+}
+
+void write_trailer(textconv_t& job) {
+  std::fputs("%%Trailer\n", job.out);
+  std::fprintf(job.out, "%%%%Pages: %d\n", job.NumPages);
+  std::fputs("%%EOF\n", job.out);
+}
