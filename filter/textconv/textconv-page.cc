@@ -8,11 +8,35 @@
 
 namespace {
 
-// "%.0f " for whole numbers, "%.3f " otherwise.
+// "%.0f " for whole numbers, "%.3f " otherwise. Positions on a page are
+// small, so the common case is formatted here without printf.
 void put_number(std::string& s, float v) {
+  const double d = double(v);
+  if (d >= 0 && d < 1e6) {
+    long whole = long(d);
+    char buf[24];
+    char* e = buf + sizeof(buf);
+    char* p = e;
+    if (d == double(whole)) {
+      *--p = ' ';
+    } else {
+      long milli = std::lround(d * 1000.0);
+      whole = milli / 1000;
+      long frac = milli % 1000;
+      *--p = ' ';
+      for (int i = 0; i < 3; i++, frac /= 10) *--p = char('0' + frac % 10);
+      *--p = '.';
+    }
+    do {
+      *--p = char('0' + whole % 10);
+      whole /= 10;
+    } while (whole);
+    s.append(p, size_t(e - p));
+    return;
+  }
   char buf[48];
-  int n = (v == std::floor(v)) ? std::snprintf(buf, sizeof(buf), "%.0f ", double(v))
-                                : std::snprintf(buf, sizeof(buf), "%.3f ", double(v));
+  int n = (v == std::floor(v)) ? std::snprintf(buf, sizeof(buf), "%.0f ", d)
+                                : std::snprintf(buf, sizeof(buf), "%.3f ", d);
   s.append(buf, size_t(n));
 }
 
@@ -44,9 +68,8 @@ static void write_string(textconv_t& job, std::string& s, int col, int row, int 
     for (int i = 0; i < n; i++) {
       const unsigned v = chars[cells[i].ch];
       if (v < 32 || v > 126) {
-        char oct[8];
-        std::snprintf(oct, sizeof(oct), "\\%03o", v & 0xff);
-        s += oct;
+        const char oct[4] = {'\\', char('0' + ((v >> 6) & 3)), char('0' + ((v >> 3) & 7)), char('0' + (v & 7))};
+        s.append(oct, 4);
       } else {
         if (v == '(' || v == ')' || v == '\\') s += '\\';
         s += char(v);
@@ -77,7 +100,7 @@ static void write_string(textconv_t& job, std::string& s, int col, int row, int 
 }
 
 void write_line(textconv_t& job, int row, const lchar_t* line) {
-  std::string s;
+  std::string& s = job.page_text;
   const int width = job.CharsPerLine;
   const bool one_font = job.cs.fonts.size() == 1;
   const uint16_t* chars = job.cs.chars.data();
@@ -118,7 +141,6 @@ void write_line(textconv_t& job, int row, const lchar_t* line) {
       write_string(job, s, start, row, 1, line + start);
     }
   }
-  if (!s.empty()) std::fwrite(s.data(), 1, s.size(), job.out);
 }
 
 void write_page(textconv_t& job) {
@@ -127,7 +149,9 @@ void write_page(textconv_t& job) {
   std::fputs("gsave\n", job.out);
   if (job.PrettyMode) std::fprintf(job.out, "%d H\n", job.NumPages);
   const size_t width = size_t(job.CharsPerLine);
+  job.page_text.clear();
   for (int row = 0; row < job.LinesPerPage; row++) write_line(job, row, job.buffer.data() + size_t(row) * width);
+  std::fwrite(job.page_text.data(), 1, job.page_text.size(), job.out);
   std::fputs("grestore\nshowpage\n", job.out);
   std::fill(job.buffer.begin(), job.buffer.end(), lchar_t{});
 }

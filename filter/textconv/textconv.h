@@ -77,6 +77,7 @@ struct textconv_t {
 
   textconv_charset_t cs;
   std::vector<lchar_t> buffer;  // LinesPerPage rows of CharsPerLine cells
+  std::string page_text;        // the text of the page being written
 
   FILE* out = nullptr;
   FILE* status = nullptr;
@@ -109,7 +110,7 @@ bool is_keyword(const keyword_list_t& list, std::string_view word);
 bool write_prolog(textconv_t& job);
 // Writes the current page buffer as a page and clears it.
 void write_page(textconv_t& job);
-// One row of the buffer.
+// Appends one row of the buffer to job.page_text.
 void write_line(textconv_t& job, int row, const lchar_t* line);
 void write_trailer(textconv_t& job);
 
