@@ -131,6 +131,10 @@ void write_line(textconv_t& job, int row, const lchar_t* line) {
       while (i < width && line[i].ch && line[i].attr == attr &&
              (font_of(line[i].ch).direction < 0 || line[i].ch == ' ' || is_punct(line[i].ch)))
         i++;
+      // Spaces and punctuation after the last right-to-left letter belong
+      // to what follows; mirrored with the run they would push it a cell
+      // or more into the next word.
+      while (i - 1 > start && (line[i - 1].ch == ' ' || is_punct(line[i - 1].ch))) i--;
       // Right-to-left: the run's first character goes in its last cell.
       const int n = i - start;
       for (int k = 0; k < n; k++) {

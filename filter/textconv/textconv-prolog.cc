@@ -74,6 +74,16 @@ std::string ps_text(const textconv_t& job, std::string_view text) {
   return s;
 }
 
+// The fonts every PostScript printer has.
+bool is_base_font(const std::string& name) {
+  static const char* const kFamilies[] = {"AvantGarde-", "Bookman-",  "Courier",      "Helvetica",
+                                          "NewCenturySchlbk-", "Palatino-", "Symbol", "Times-",
+                                          "ZapfChancery-", "ZapfDingbats"};
+  for (const char* f : kFamilies)
+    if (name.starts_with(f)) return true;
+  return false;
+}
+
 bool ppd_has_font(const ppd_file_t* ppd, const std::string& name, FILE* status) {
   for (size_t i = 0; i < ppd->fonts.size(); i++) {
     std::fprintf(status, "DEBUG: ppd->fonts[%d] = %s\n", int(i), ppd->fonts[i].c_str());
@@ -186,6 +196,9 @@ bool write_prolog(textconv_t& job) {
   for (const std::string& name : needed) {
     bool supply = name.starts_with("Courier") || name == "Symbol";
     if (!supply && job.ppd) supply = !ppd_has_font(job.ppd, name, job.status);
+    // Without a PPD the printer's fonts are unknown: a font beyond the
+    // base ones would print as nothing, so it goes along.
+    if (!supply && !job.ppd) supply = !is_base_font(name);
     if (supply) {
       supplied.push_back(name);
       std::fprintf(out, "%%%%+ font %s\n", name.c_str());

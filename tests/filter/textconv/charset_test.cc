@@ -79,6 +79,10 @@ TEST(TextconvCharset, Utf8WithSeveralFonts) {
       {"Cyrillic in font 3", "\xd0\x96!", "18 745.884 N<0316>S\n25.200 745.884 N<0021>S"},
       {"Hebrew right to left: the first letter in the last cell", "\xd7\x90\xd7\x91 \xd7\x92",
        "39.600 745.884 N<0440>S\n32.400 745.884 N<0441>S\n18 745.884 N<0442>S"},
+      {"spaces and punctuation inside a right-to-left run are mirrored with it", "\xd7\x90 \xd7\x91",
+       "32.400 745.884 N<0440>S\n18 745.884 N<0441>S"},
+      {"but not those after its last letter", "\xd7\x90\xd7\x91. x",
+       "25.200 745.884 N<0440>S\n18 745.884 N<0441>S\n32.400 745.884 N<002e00200078>S"},
       {"a three-byte code: the euro sign", "\xe2\x82\xac", "18 745.884 N<05ac>S"},
       {"a four-byte sequence ends the text", "a\xf0\x9f\x98\x80" "b", "18 745.884 N<0061>S"},
       {"a cut sequence ends the text", "a\xc3", "18 745.884 N<0061>S"},
@@ -101,7 +105,10 @@ TEST(TextconvCharset, Utf8WithSeveralFonts) {
   EXPECT_NE(r.out.find("/FontType 0 def/FontMatrix[1.0 0 0 1.0 0 0]def/FMapType 2 def/Encoding[\n0 1 2 3 4 5 6 7 8 ]def"),
             std::string::npos);
   EXPECT_EQ(Encoding(r.out, 2)[0xb1], "alpha");
-  EXPECT_EQ(Encoding(r.out, 3)[0x10], "afii10017");
+  EXPECT_EQ(Encoding(r.out, 3)[0x10], "afii10017");  // А
+  EXPECT_EQ(Encoding(r.out, 3)[0x16], "afii10024");  // Ж: the names skip Ё's number
+  EXPECT_EQ(Encoding(r.out, 3)[0x4f], "afii10097");  // я
+  EXPECT_EQ(Encoding(r.out, 3)[0x51], "afii10071");  // ё
   EXPECT_EQ(Encoding(r.out, 4)[0x40], "afii57664");
   EXPECT_EQ(Encoding(r.out, 6)[0x00], "uni2100");  // no name: uniXXXX
   // Page numbers in the header become (font 0, digit) pairs.
@@ -260,6 +267,54 @@ TEST(TextconvCharset, OutOfRangeOptions) {
     EXPECT_LE(r.job.ColumnChars * r.job.TextColumns + r.job.GutterWidth * (r.job.TextColumns - 1), r.job.CharsPerLine);
     EXPECT_GE(r.job.NumPages, 1);
     EXPECT_TRUE(r.out.ends_with("%%Pages: " + std::to_string(r.job.NumPages) + "\n%%EOF\n"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The fonts a document names and those it carries: Courier always (our own
+// metrics), fonts the PPD does not list, and without a PPD every font
+// beyond the base ones.
+TEST_F(CharsetFiles, FontsSuppliedWithTheDocument) {
+  Write("mixed",
+        "charset utf8\n0000 00ff ltor single Courier Courier-Bold\n0100 01ff ltor single Times-Roman Times-Bold\n"
+        "0590 05ff rtol single VornHebrew VornHebrew-Bold\n");
+  std::filesystem::create_directories(dir_ + "/fonts");
+  for (const char* f : {"Courier", "Courier-Bold", "VornHebrew", "VornHebrew-Bold", "Times-Roman"})
+    std::ofstream(dir_ + "/fonts/" + f) << "%font " << f << "\n";
+  const struct {
+    const char* what;
+    std::string ppd;
+    std::vector<std::string> supplied;
+  } cases[] = {
+      {"no PPD: all but the base fonts", "", {"Courier-Bold", "Courier", "VornHebrew-Bold", "VornHebrew"}},
+      {"the demo PPD lists Times-Roman and Times-Bold",
+       filter_test::DemoPpd(),
+       {"Courier-Bold", "Courier", "VornHebrew-Bold", "VornHebrew"}},
+      {"a PPD without fonts (and a page size of nothing)",
+       filter_test::FixturePpd("zero-size.ppd"),
+       {"Courier-Bold", "Courier", "Times-Bold", "Times-Roman", "VornHebrew-Bold", "VornHebrew"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Call call;
+    call.text = "x";
+    call.charset = "mixed";
+    call.datadir = dir_;
+    call.ppd = c.ppd;
+    Result r = RunText(call);
+    ASSERT_EQ(r.rc, 0) << r.status;
+    std::string expected = "%%DocumentSuppliedResources: procset textconv 1.1 0\n";
+    for (const std::string& f : c.supplied) expected += "%%+ font " + f + "\n";
+    expected += "%%EndComments\n";
+    EXPECT_NE(r.out.find(expected), std::string::npos) << r.out.substr(0, 800);
+    for (const std::string& f : c.supplied) {
+      // The file's bytes inside the resource; a missing file leaves it empty.
+      const std::string body = std::string(f) == "Times-Bold" ? "" : "%font " + f + "\n";
+      EXPECT_NE(r.out.find("%%BeginResource: font " + f + "\n" + body + "\n%%EndResource\n"), std::string::npos) << f;
+    }
   }
 }
 
