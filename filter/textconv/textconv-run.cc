@@ -180,6 +180,7 @@ struct formatter {
       switch (ch) {
         case 8:
           keylen = 0;
+          keyword_too_long = false;
           if (column > 0) column--;
           break;
         case 9:
@@ -196,6 +197,7 @@ struct formatter {
         case 11:
           if (line > 0) line--;
           keylen = 0;
+          keyword_too_long = false;
           clear_line_attributes();
           break;
         case 12:

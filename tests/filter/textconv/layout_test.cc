@@ -149,3 +149,31 @@ TEST(TextconvLayout, EveryLineOnceAcrossPages) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two-sided printing: even pages start at the mirror of the right margin,
+// so a wide binding margin stays on the binding side.
+TEST(TextconvLayout, EvenPagesMirrorTheMarginsWhenTwoSided) {
+  const struct {
+    const char* options;
+    const char* first_x;
+    const char* second_x;
+  } cases[] = {
+      {"page-left=72", "72", "72"},
+      {"page-left=72 Duplex=DuplexNoTumble", "72", "18"},
+      {"page-left=72 sides=two-sided-long-edge", "72", "18"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    Call call;
+    call.text = "a\fb";
+    call.options = c.options;
+    call.ppd = filter_test::DemoPpd();
+    Result r = RunText(call);
+    ASSERT_EQ(r.rc, 0) << r.status;
+    EXPECT_EQ(Shown(r.out), std::string(c.first_x) + " 745.884 N(a)S|" + c.second_x + " 745.884 N(b)S");
+  }
+}
+
+}  // namespace
