@@ -1,6 +1,9 @@
 // Builds textconv's data at build time:
-//   gen-data charset NAME OUT      an 8-bit character set from the C
-//                                  library's iconv table for NAME
+//   gen-data charset NAME OUT [FROM FONT...]
+//                                  an 8-bit character set from the C
+//                                  library's iconv table for NAME; with
+//                                  FROM (hex), the bytes from FROM up are
+//                                  right-to-left text in the FONTs
 //   gen-data font SRC NAME OUT     a Type 1 font file renamed NAME
 //   gen-data type42 SRC NAME GLYPHS FIRST LAST OUT
 //                                  the glyphs of Unicode values FIRST to
@@ -23,7 +26,7 @@
 
 namespace {
 
-int charset(const char* name, const char* out_path) {
+int charset(const char* name, const char* out_path, int argc, char** rtl) {
   iconv_t cd = iconv_open("UCS-4BE", name);
   if (cd == iconv_t(-1)) {
     std::fprintf(stderr, "gen-data: no iconv table for %s: %s\n", name, std::strerror(errno));
@@ -37,7 +40,15 @@ int charset(const char* name, const char* out_path) {
   }
   std::fprintf(out, "charset 8bit\n");
   std::fprintf(out, "# %s, generated from the C library's iconv table.\n", name);
-  std::fprintf(out, "00 ff ltor single Courier Courier-Bold Courier-Oblique Courier-BoldOblique\n");
+  if (argc >= 2) {
+    const unsigned from = unsigned(std::strtoul(rtl[0], nullptr, 16));
+    std::fprintf(out, "00 %02x ltor single Courier Courier-Bold Courier-Oblique Courier-BoldOblique\n", from - 1);
+    std::fprintf(out, "%02x ff rtol single", from);
+    for (int i = 1; i < argc; i++) std::fprintf(out, " %s", rtl[i]);
+    std::fprintf(out, "\n");
+  } else {
+    std::fprintf(out, "00 ff ltor single Courier Courier-Bold Courier-Oblique Courier-BoldOblique\n");
+  }
   for (unsigned b = 0x20; b < 0x100; b++) {
     char in = char(b);
     unsigned char ucs[4];
@@ -45,7 +56,11 @@ int charset(const char* name, const char* out_path) {
     char* op = reinterpret_cast<char*>(ucs);
     size_t il = 1, ol = 4;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd, &ip, &il, &op, &ol) == size_t(-1) || ol != 0) continue;
+    // Some converters hold a letter back for a combining mark that may
+    // follow: flush it out.
+    if (iconv(cd, &ip, &il, &op, &ol) == size_t(-1) || iconv(cd, nullptr, nullptr, &op, &ol) == size_t(-1) ||
+        ol != 0)
+      continue;
     unsigned u = (unsigned(ucs[0]) << 24) | (unsigned(ucs[1]) << 16) | (unsigned(ucs[2]) << 8) | ucs[3];
     // Control codes have no glyph; beyond 16 bits cannot be a slot value.
     if (u < 0x20 || (u >= 0x7f && u < 0xa0) || u > 0xffff) continue;
@@ -308,7 +323,7 @@ int type42(const char* src, const char* name, const char* glyphs_path, const cha
 int main(int argc, char* argv[]) {
   if (argc == 8 && std::strcmp(argv[1], "type42") == 0)
     return type42(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7]);
-  if (argc == 4 && std::strcmp(argv[1], "charset") == 0) return charset(argv[2], argv[3]);
+  if (argc >= 4 && std::strcmp(argv[1], "charset") == 0) return charset(argv[2], argv[3], argc - 4, argv + 4);
   if (argc == 5 && std::strcmp(argv[1], "font") == 0) return font(argv[2], argv[3], argv[4]);
   std::fprintf(stderr, "usage: gen-data charset NAME OUT | font SRC NAME OUT | type42 SRC NAME GLYPHS FIRST LAST OUT\n");
   return 2;

@@ -319,3 +319,27 @@ TEST_F(CharsetFiles, FontsSuppliedWithTheDocument) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Hebrew code page: two fonts, the letters right to left in the second.
+TEST(TextconvCharset, HebrewCodePage) {
+  for (const char* cs : {"iso-8859-8", "windows-1255"}) {
+    SCOPED_TRACE(cs);
+    Call call;
+    call.text = "\xf9\xec\xe5\xed ok";  // shalom
+    call.charset = cs;
+    Result r = RunText(call);
+    ASSERT_EQ(r.rc, 0) << r.status;
+    ASSERT_EQ(r.job.cs.fonts.size(), 2u);
+    EXPECT_EQ(r.job.cs.fonts[1].direction, -1);
+    EXPECT_EQ(Shown(r.out),
+              "39.600 745.884 N<0119>S\n32.400 745.884 N<010c>S\n25.200 745.884 N<0105>S\n18 745.884 N<010d>S\n"
+              "54 745.884 N<006f006b>S");
+    EXPECT_EQ(Encoding(r.out, 1)[0x19], "afii57689");
+    EXPECT_EQ(Encoding(r.out, 0)['o'], "o");
+    EXPECT_NE(r.out.find("%%BeginResource: font VornHebrew\n%!PS-TrueTypeFont"), std::string::npos);
+  }
+}
+
+}  // namespace
