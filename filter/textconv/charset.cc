@@ -1,5 +1,7 @@
 // The glyph-name table and the character-set files of the data directory.
 #include <cerrno>
+#include <cstdio>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 #include <string>

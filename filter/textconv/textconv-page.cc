@@ -1,5 +1,6 @@
 // Pages: the buffer of character cells turned into runs of text, each run
 // placed by its cell position.
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -154,10 +155,18 @@ void write_page(textconv_t& job) {
   if (job.PrettyMode) std::fprintf(job.out, "%d H\n", job.NumPages);
   const size_t width = size_t(job.CharsPerLine);
   job.page_text.clear();
-  for (int row = 0; row < job.LinesPerPage; row++) write_line(job, row, job.buffer.data() + size_t(row) * width);
+  // Only the rows written to are looked at and cleared: a large grid of
+  // mostly empty pages (form feeds) costs no more than its text.
+  if (job.row_used.size() != size_t(job.LinesPerPage)) job.row_used.assign(size_t(job.LinesPerPage), 1);
+  for (int row = 0; row < job.LinesPerPage; row++) {
+    if (!job.row_used[size_t(row)]) continue;
+    lchar_t* line = job.buffer.data() + size_t(row) * width;
+    write_line(job, row, line);
+    std::fill(line, line + width, lchar_t{});
+    job.row_used[size_t(row)] = 0;
+  }
   std::fwrite(job.page_text.data(), 1, job.page_text.size(), job.out);
   std::fputs("grestore\nshowpage\n", job.out);
-  std::fill(job.buffer.begin(), job.buffer.end(), lchar_t{});
 }
 
 void write_trailer(textconv_t& job) {

@@ -131,6 +131,7 @@ void size_grid(textconv_t& job) {
     std::fprintf(job.status, "DEBUG: Text area %.1fx%.1f points holds less than one cell\n",
                  double(p.PageRight - p.PageLeft), double(p.PageTop - p.PageBottom));
   job.buffer.assign(size_t(job.CharsPerLine) * size_t(job.LinesPerPage), lchar_t{});
+  job.row_used.assign(size_t(job.LinesPerPage), 0);
   if (job.TextColumns >= 2) {
     job.GutterWidth = int(job.Cpi * 0.5f);
     job.ColumnChars = (job.CharsPerLine - job.GutterWidth * (job.TextColumns - 1)) / job.TextColumns;

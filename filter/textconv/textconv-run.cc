@@ -134,6 +134,7 @@ struct formatter {
     if (column >= job.ColumnChars && job.WrapMode) new_line();
 
     if (column < job.ColumnChars) {
+      job.row_used[size_t(line)] = 1;
       lchar_t* c = cell(column);
       if (pretty) {
         c->attr = attr;

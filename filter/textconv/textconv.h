@@ -77,6 +77,7 @@ struct textconv_t {
 
   textconv_charset_t cs;
   std::vector<lchar_t> buffer;  // LinesPerPage rows of CharsPerLine cells
+  std::vector<uint8_t> row_used;  // per row: a cell of it was written
   std::string page_text;        // the text of the page being written
 
   FILE* out = nullptr;
