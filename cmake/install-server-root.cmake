@@ -44,3 +44,8 @@ foreach(entry
   file(MAKE_DIRECTORY "${stage}${dir}")
   file(CHMOD "${stage}${dir}" DIRECTORY_PERMISSIONS ${permissions})
 endforeach()
+
+# textconv's glyph names, character sets and fonts, built with the programs.
+if(EXISTS "${VORN_BINARY_DIR}/textconv-data")
+  file(INSTALL "${VORN_BINARY_DIR}/textconv-data/" DESTINATION "${VORN_DATADIR}")
+endif()
