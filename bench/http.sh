@@ -88,6 +88,10 @@ LogLevel warn
 MaxClients 256
 MaxClientsPerHost 256
 Listen 127.0.0.1:$vport
+# Every resource open to the benchmark client on this host.
+<Location />
+Order deny,allow
+</Location>
 CONF
 cat >"$vroot/printers.conf" <<CONF
 <Printer bench>

@@ -106,6 +106,10 @@ FileDevice Yes
 MaxClients 256
 MaxClientsPerHost 256
 Listen 127.0.0.1:$port
+# Every resource open to the benchmark client on this host.
+<Location />
+Order deny,allow
+</Location>
 CONF
 
 "$vornd" -f -c "$root/vornd.conf" >"$root/stdout" 2>&1 &

@@ -20,7 +20,7 @@ case "$build" in /*) ;; *) build="$here/$build" ;; esac
 mkdir -p "$build"
 log="$build/queue-bench-build.log"
 if ! { [ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; } >"$log" 2>&1 ||
-   ! cmake --build "$build" -j2 --target vornd queue_bench >>"$log" 2>&1; then
+   ! cmake --build "$build" -j2 --target vornd queue_bench qstatus >>"$log" 2>&1; then
   cat "$log" >&2
   echo "bench/queue.sh: building vornd failed" >&2
   exit 1
@@ -65,6 +65,14 @@ printers_listing=$("$bin" get-printers "$port" "$reps")
 cpu2=$(value cpu_ms "$("$bin" cpu "$pid")")
 mem_after=$("$bin" memory "$pid")
 
+# The whole job report as a user reads it, beside the same listing through
+# an IPP client written elsewhere.
+ms_now() { date +%s%N | cut -c1-13; }
+t0=$(ms_now)
+qstatus_lines=$(VORN_SERVER="127.0.0.1:$port" "$build/commands/qstatus" -o | wc -l)
+t1=$(ms_now)
+npm_listing=$(node "$here/bench/ipp_get_jobs.js" "$port" 2>&1 || true)
+
 errors=$(grep -c '^E ' "$work/logs/error_log" 2>/dev/null || true)
 printf '\nvornd %s, %s printers, %s jobs\n' "$vornd" "$printers" "$jobs"
 printf '  start-up until the port answers   %8s ms    (target < 500 ms)\n' "$startup"
@@ -83,3 +91,5 @@ printf '  printers listed %s, reply %s bytes, vornd CPU per listing %s ms\n' \
   "$(value get_printers_listed "$printers_listing")" "$(value get_printers_bytes "$printers_listing")" \
   "$(((cpu2 - cpu1) / reps))"
 [ "${errors:-0}" = "0" ] || printf '  (%s error lines in the error log: the figures may not mean what they say)\n' "$errors"
+printf '  qstatus -o (every job): %s lines in %s ms; the npm ipp client, the same listing: %s jobs in %s ms\n' \
+  "$qstatus_lines" "$((t1 - t0))" "$(value jobs "$npm_listing")" "$(value ms "$npm_listing")"

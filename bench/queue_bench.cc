@@ -71,7 +71,8 @@ int gen(const std::string& root, int port, int printers, int jobs) {
                      "/spool/tmp\nDocumentRoot " + root + "/doc\nServerBin " + root + "/bin\nDataDir " + root +
                      "/data\nErrorLog logs/error_log\nAccessLog logs/access_log\nPageLog logs/page_log\n"
                      "ServerName localhost\nLogLevel info\nMaxJobs 0\nPrintcap " +
-                     root + "/printcap\nListen 127.0.0.1:" + std::to_string(port) + "\n";
+                     root + "/printcap\nListen 127.0.0.1:" + std::to_string(port) +
+                     "\n<Location />\nOrder deny,allow\n</Location>\n";
   // The files are ours: the scheduler must be able to read them as itself.
   if (const passwd* pw = ::getpwuid(::getuid())) conf += std::string("User ") + pw->pw_name + "\n";
   if (const group* gr = ::getgrgid(::getgid())) conf += std::string("Group ") + gr->gr_name + "\n";
