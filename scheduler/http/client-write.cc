@@ -248,7 +248,10 @@ void begin_drain(client_t* con) {
 }
 
 int drain_input(client_t* con) {
-  static char discard[HTTP_MAX_BUFFER];  // one thread; too large for the stack of every call
+  // One thread; too large for the stack of every call. Large, so that the
+  // rest of a big body is dropped in few passes of the loop, well before
+  // the drain time runs out.
+  static char discard[64 * 1024];
   ssize_t n = ::recv(con->http.fd, discard, sizeof(discard), MSG_DONTWAIT);
   if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) return 1;
   // The client closed its end (or reset): nothing more to wait for.
