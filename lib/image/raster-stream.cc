@@ -13,6 +13,7 @@ struct vorn_raster_t {
   vorn_raster_mode_t mode = VORN_RASTER_READ;
   uint64_t remaining = 0;  // data bytes of the current page not yet moved
   bool failed = false;
+  const char* problem = nullptr;  // why the last header read failed, if not the end
 };
 
 namespace {
@@ -176,7 +177,12 @@ bool vornRasterReadHeader(vorn_raster_t* r, vorn_page_header_t& h) {
     r->remaining -= want;
   }
   uint8_t buf[VORN_RASTER_HEADER_SIZE];
-  if (read_full(r->fd, buf, sizeof(buf)) != sizeof(buf) || std::memcmp(buf, kSync, 4) != 0) {
+  size_t got = read_full(r->fd, buf, sizeof(buf));
+  if (got != sizeof(buf) || std::memcmp(buf, kSync, 4) != 0) {
+    // Nothing at all is the end of the stream; anything else is damage.
+    if (got == 0) r->problem = nullptr;
+    else if (got != sizeof(buf)) r->problem = "truncated page header";
+    else r->problem = "no page header where one was expected";
     r->failed = true;
     return false;
   }
@@ -200,7 +206,8 @@ bool vornRasterReadHeader(vorn_raster_t* r, vorn_page_header_t& h) {
                       &n.vornBytesPerLine, &n.vornColorOrder, &n.vornColorSpace, &n.vornCompression,
                       &n.vornRowCount, &n.vornRowFeed, &n.vornRowStep})
     *v = get32(p);
-  if (vornRasterHeaderProblem(n)) {
+  if (const char* why = vornRasterHeaderProblem(n)) {
+    r->problem = why;
     r->failed = true;
     return false;
   }
@@ -220,3 +227,5 @@ size_t vornRasterReadPixels(vorn_raster_t* r, uint8_t* p, size_t len) {
   r->remaining -= len;
   return len;
 }
+
+const char* vornRasterReadProblem(const vorn_raster_t* r) { return r ? r->problem : nullptr; }
