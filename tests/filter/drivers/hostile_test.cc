@@ -59,18 +59,26 @@ const Hostile kHostile[] = {
 struct Driver {
   const char* path;
   unsigned compression;  // a value the driver takes
+  unsigned resolution;   // one it prints
+  int model;             // PPD model number, -1 for none
 };
 
 const Driver kDrivers[] = {
-    {PCLDRV_PATH, 2},
+    {PCLDRV_PATH, 2, 300, -1},
+    {ESCPDRV_PATH, 1, 360, 2},
 };
+
+std::vector<std::string> Env(const Driver& drv, const rastertest::TempDir& dir) {
+  if (drv.model < 0) return {};
+  return {"PPD=" + WritePpd(dir, drv.model)};
+}
 
 TEST(HostileHeaders, EndTheJobWithAnError) {
   for (const Driver& drv : kDrivers) {
     for (const Hostile& c : kHostile) {
       SCOPED_TRACE(std::string(drv.path) + ": " + c.name);
       rastertest::TempDir dir;
-      Page good{Header(300, 300, 100, 4, 3, 1, 1), {}};
+      Page good{Header(drv.resolution, drv.resolution, 100, 4, 3, 1, 1), {}};
       good.h.vornCompression = drv.compression;
       good.data = PageData(good.h, 1, 1);
       Page bad = good;
@@ -81,7 +89,7 @@ TEST(HostileHeaders, EndTheJobWithAnError) {
         std::vector<Page> pages;
         if (after_good) pages.push_back(good);
         pages.push_back(bad);
-        rastertest::FilterResult r = RunDriver(drv.path, Stream(pages), {}, dir);
+        rastertest::FilterResult r = RunDriver(drv.path, Stream(pages), Env(drv, dir), dir);
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_NE(r.err.find("ERROR: "), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("No pages found"), std::string::npos) << "the refusal is named: " << r.err;
@@ -96,20 +104,22 @@ TEST(HostileHeaders, DamagedStreams) {
     std::string stream;
     int status;
     const char* message;
-  } cases[] = {
-      {"empty stream", "", 1, "ERROR: No pages found!"},
-      {"not a raster stream", "%!PS-Adobe-3.0\nshowpage\n", 1, "ERROR: Bad raster page header"},
-      {"truncated header", RawHeader(Header(300, 300, 100, 4, 3, 1, 1)).substr(0, 200), 1,
-       "ERROR: Bad raster page header - truncated"},
-      // Short data ends the page; the job is still printed.
-      {"page data cut short", RawHeader(Header(300, 300, 100, 400, 3, 1, 1)) + std::string(1000, '\xF0'), 0,
-       "INFO: VORN v1.1 is ready to print."},
   };
   for (const Driver& drv : kDrivers) {
+    const unsigned res = drv.resolution;
+    const Case cases[] = {
+      {"empty stream", "", 1, "ERROR: No pages found!"},
+      {"not a raster stream", "%!PS-Adobe-3.0\nshowpage\n", 1, "ERROR: Bad raster page header"},
+      {"truncated header", RawHeader(Header(res, res, 100, 4, 3, 1, 1)).substr(0, 200), 1,
+       "ERROR: Bad raster page header - truncated"},
+      // Short data ends the page; the job is still printed.
+      {"page data cut short", RawHeader(Header(res, res, 100, 400, 3, 1, 1)) + std::string(1000, '\xF0'), 0,
+       "INFO: VORN v1.1 is ready to print."},
+    };
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(drv.path) + ": " + c.name);
       rastertest::TempDir dir;
-      rastertest::FilterResult r = RunDriver(drv.path, c.stream, {}, dir);
+      rastertest::FilterResult r = RunDriver(drv.path, c.stream, Env(drv, dir), dir);
       EXPECT_EQ(r.status, c.status) << r.err;
       EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
