@@ -66,6 +66,7 @@ struct Driver {
 const Driver kDrivers[] = {
     {PCLDRV_PATH, 2, 300, -1},
     {ESCPDRV_PATH, 1, 360, 2},
+    {LABELDRV_PATH, 1, 203, -1},
 };
 
 std::vector<std::string> Env(const Driver& drv, const rastertest::TempDir& dir) {
