@@ -7,11 +7,14 @@
 // bit rows and lists the other commands for framing checks.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "vorn/raster.h"
 
 namespace drvtest {
 
@@ -128,6 +131,27 @@ inline PclDecoded DecodePcl(const std::string& s) {
     }
   }
   return d;
+}
+
+// Raster row y as pcldrv's decoded bit rows give it back: 1-bit planes as
+// they are, 2-bit pixels rebuilt from their low and high bit rows.
+inline std::vector<uint8_t> PclRebuild(const std::vector<std::vector<uint8_t>>& sent, const vorn_page_header_t& h,
+                             unsigned planes) {
+  const size_t pb = h.vornBytesPerLine / planes;
+  std::vector<uint8_t> row(h.vornBytesPerLine, 0);
+  if (sent.empty()) return row;
+  for (unsigned p = 0; p < planes; p++) {
+    if (h.vornBitsPerColor == 1) {
+      std::copy_n(sent[p].begin(), pb, row.begin() + p * pb);
+      continue;
+    }
+    const auto &lo = sent[2 * p], &hi = sent[2 * p + 1];
+    for (size_t x = 0; x < size_t(pb) * 4 && x / 8 < lo.size(); x++) {
+      unsigned v = ((hi[x / 8] >> (7 - x % 8)) & 1) << 1 | ((lo[x / 8] >> (7 - x % 8)) & 1);
+      row[p * pb + x / 4] |= uint8_t(v << (6 - 2 * (x % 4)));
+    }
+  }
+  return row;
 }
 
 }  // namespace drvtest

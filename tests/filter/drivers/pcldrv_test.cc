@@ -10,27 +10,6 @@ namespace {
 
 using namespace drvtest;
 
-// Raster row y as pcldrv's decoded bit rows give it back: 1-bit planes as
-// they are, 2-bit pixels rebuilt from their low and high bit rows.
-std::vector<uint8_t> Rebuild(const std::vector<std::vector<uint8_t>>& sent, const vorn_page_header_t& h,
-                             unsigned planes) {
-  const size_t pb = h.vornBytesPerLine / planes;
-  std::vector<uint8_t> row(h.vornBytesPerLine, 0);
-  if (sent.empty()) return row;
-  for (unsigned p = 0; p < planes; p++) {
-    if (h.vornBitsPerColor == 1) {
-      std::copy_n(sent[p].begin(), pb, row.begin() + p * pb);
-      continue;
-    }
-    const auto &lo = sent[2 * p], &hi = sent[2 * p + 1];
-    for (size_t x = 0; x < size_t(pb) * 4 && x / 8 < lo.size(); x++) {
-      unsigned v = ((hi[x / 8] >> (7 - x % 8)) & 1) << 1 | ((lo[x / 8] >> (7 - x % 8)) & 1);
-      row[p * pb + x / 4] |= uint8_t(v << (6 - 2 * (x % 4)));
-    }
-  }
-  return row;
-}
-
 struct Case {
   const char* name;
   int model;  // -1: no PPD
@@ -85,7 +64,7 @@ TEST(Pcldrv, DecodedPagesEqualTheRasterRead) {
       for (unsigned y = 0; y < h.vornHeight; y++) {
         std::vector<uint8_t> want(pages[i].data.begin() + y * h.vornBytesPerLine,
                                   pages[i].data.begin() + (y + 1) * h.vornBytesPerLine);
-        ASSERT_EQ(Rebuild(got.rows[y], h, c.planes), want) << "page " << i + 1 << " row " << y;
+        ASSERT_EQ(PclRebuild(got.rows[y], h, c.planes), want) << "page " << i + 1 << " row " << y;
         // A row is sent as all its planes (two bit rows each at 2 bits) or not at all.
         if (!got.rows[y].empty()) ASSERT_EQ(got.rows[y].size(), c.planes * c.bits);
       }
