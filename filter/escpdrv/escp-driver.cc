@@ -312,7 +312,7 @@ std::string page_problem(const vorn_page_header_t& h, const printer& pr, unsigne
   }
   if (planes > 1 && h.vornColorOrder != 1) return "colour pages must be banded (vornColorOrder 1)";
   if (h.vornCompression > 1) return "unknown compression " + std::to_string(h.vornCompression) + " (0 none, 1 PackBits)";
-  std::string why = drv::check_layout(h, planes, 1, {.max_resolution = 720, .max_width = 65528});
+  std::string why = drv::check_layout(h, planes, 1, {.max_resolution = 1440, .max_width = 65528});
   if (!why.empty()) return why;
   const unsigned xres = h.HWResolution[0], yres = h.HWResolution[1], rows = h.vornRowCount;
   char buf[160];
@@ -331,9 +331,12 @@ std::string page_problem(const vorn_page_header_t& h, const printer& pr, unsigne
       return buf;
     }
   } else {
+    // Steps and units are whole 3600ths (models 2 and 3) or 1440ths (the
+    // raster command models) of an inch, one byte each.
+    const unsigned base = pr.model > 3 ? 1440 : 3600;
     for (unsigned r : {xres, yres})
-      if (r != 90 && r != 180 && r != 360 && r != 720) {
-        std::snprintf(buf, sizeof buf, "inkjet resolution %ux%u dpi (90, 180, 360 or 720 each way)", xres, yres);
+      if (base % r != 0 || base / r > 255 || r > 1440) {
+        std::snprintf(buf, sizeof buf, "inkjet resolution %ux%u dpi (each a whole part of %u)", xres, yres, base);
         return buf;
       }
   }

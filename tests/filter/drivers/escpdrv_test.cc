@@ -193,3 +193,26 @@ TEST(Escpdrv, BlankPagesAndNoPages) {
 }
 
 }  // namespace
+
+namespace {
+
+// Inkjet steps are whole units of the model's base: 3600ths, or 1440ths
+// for the raster command models.
+TEST(Escpdrv, InkjetResolutionsByModel) {
+  struct Case {
+    int model;
+    unsigned res;
+    bool ok;
+  } cases[] = {{2, 300, true}, {2, 720, true}, {3, 7, false}, {2, 1440, false},
+               {4, 1440, true}, {4, 300, false}, {5, 360, true}, {2, 7200, false}};
+  for (const Case& c : cases) {
+    rastertest::TempDir dir;
+    drvtest::Page p{drvtest::Header(c.res, c.res, 64, 2, 3, 1, 1), std::vector<uint8_t>(16, 0xF0)};
+    rastertest::FilterResult r =
+        drvtest::RunDriver(ESCPDRV_PATH, drvtest::Stream({p}), {"PPD=" + drvtest::WritePpd(dir, c.model)}, dir);
+    EXPECT_EQ(r.status, c.ok ? 0 : 1) << c.model << " " << c.res << r.err;
+    if (!c.ok) EXPECT_NE(r.err.find("ERROR: Unable to print page 1 - "), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace
