@@ -25,8 +25,8 @@ std::vector<uint8_t> Thin(std::vector<uint8_t> v) {
 }
 
 std::string Hex2(unsigned v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%02X %02X", v & 0xFF, v >> 8);
+  char b[16];
+  std::snprintf(b, sizeof b, "%02X %02X", v & 0xFF, (v >> 8) & 0xFF);
   return b;
 }
 
@@ -211,7 +211,9 @@ TEST(Escpdrv, InkjetResolutionsByModel) {
     rastertest::FilterResult r =
         drvtest::RunDriver(ESCPDRV_PATH, drvtest::Stream({p}), {"PPD=" + drvtest::WritePpd(dir, c.model)}, dir);
     EXPECT_EQ(r.status, c.ok ? 0 : 1) << c.model << " " << c.res << r.err;
-    if (!c.ok) EXPECT_NE(r.err.find("ERROR: Unable to print page 1 - "), std::string::npos) << r.err;
+    if (!c.ok) {
+      EXPECT_NE(r.err.find("ERROR: Unable to print page 1 - "), std::string::npos) << r.err;
+    }
   }
 }
 

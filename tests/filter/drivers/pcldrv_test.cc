@@ -66,7 +66,9 @@ TEST(Pcldrv, DecodedPagesEqualTheRasterRead) {
                                   pages[i].data.begin() + (y + 1) * h.vornBytesPerLine);
         ASSERT_EQ(PclRebuild(got.rows[y], h, c.planes), want) << "page " << i + 1 << " row " << y;
         // A row is sent as all its planes (two bit rows each at 2 bits) or not at all.
-        if (!got.rows[y].empty()) ASSERT_EQ(got.rows[y].size(), c.planes * c.bits);
+        if (!got.rows[y].empty()) {
+          ASSERT_EQ(got.rows[y].size(), c.planes * c.bits);
+        }
       }
       bool front = !c.duplex || i % 2 == 0;
       if (front) {
@@ -145,7 +147,7 @@ namespace {
 
 // Pages pcldrv cannot send correctly are refused, not sent wrong.
 TEST(Pcldrv, RefusesPagesItCannotSend) {
-  struct Case {
+  struct Refusal {
     const char* name;
     int model;
     unsigned cs, planes, compression;
@@ -153,7 +155,7 @@ TEST(Pcldrv, RefusesPagesItCannotSend) {
       {"delta-row compression is not written", 0, 3, 1, 3},
       {"model 2 has no CMY mode", 2, 4, 3, 0},
   };
-  for (const Case& c : cases) {
+  for (const Refusal& c : cases) {
     rastertest::TempDir dir;
     drvtest::Page p{drvtest::Header(300, 300, 64, 2, c.cs, c.planes, 1), {}};
     p.h.vornCompression = c.compression;
