@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "vorn/fd.h"
@@ -22,10 +23,9 @@ constexpr size_t pack_bits_bound(size_t len) { return len + len / 2 + 2; }
 // bytes. Returns the bytes written.
 size_t pack_bits(const uint8_t* in, size_t len, uint8_t* out);
 
+// All zero: the first byte is 0 and every byte equals its successor.
 inline bool row_blank(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; i++)
-    if (p[i]) return false;
-  return true;
+  return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
 }
 
 // The raster input of a driver run as "name job-id user title copies

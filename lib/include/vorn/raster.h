@@ -98,7 +98,8 @@ uint64_t vornRasterPageBytes(const vorn_page_header_t& h);
 const char* vornRasterHeaderProblem(const vorn_page_header_t& h);
 
 // The stream on a descriptor, which stays the caller's. nullptr for a bad
-// descriptor or mode.
+// descriptor or mode. A reader reads ahead of what it hands out, so the
+// descriptor must carry the stream only.
 vorn_raster_t* vornRasterOpen(int fd, vorn_raster_mode_t mode);
 // Closes the stream, not the descriptor. A writer first pads an unfinished
 // page with zero bytes so the stream stays readable.
