@@ -1,6 +1,7 @@
 // The raster page stream (layout in vorn/raster.h).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -13,6 +14,12 @@ struct vorn_raster_t {
   vorn_raster_mode_t mode = VORN_RASTER_READ;
   uint64_t remaining = 0;  // data bytes of the current page not yet moved
   bool failed = false;
+  const char* problem = nullptr;  // why the last header read failed, if not the end
+  // Read-ahead: drivers ask for one row at a time, and a read call per row
+  // costs more than the row's conversion. The stream owns what it reads
+  // ahead, so its descriptor carries nothing else.
+  std::vector<uint8_t> ahead;
+  size_t ahead_pos = 0, ahead_len = 0;
 };
 
 namespace {
@@ -53,6 +60,27 @@ size_t read_full(int fd, uint8_t* p, size_t len) {
     ssize_t n = vorn::read_retry(fd, p + got, len - got);
     if (n <= 0) break;
     got += size_t(n);
+  }
+  return got;
+}
+
+// read_full through the stream's read-ahead buffer.
+size_t read_buffered(vorn_raster_t* r, uint8_t* p, size_t len) {
+  constexpr size_t kAhead = 64 * 1024;
+  size_t got = 0;
+  while (got < len) {
+    if (r->ahead_pos == r->ahead_len) {
+      if (len - got >= kAhead) return got + read_full(r->fd, p + got, len - got);
+      if (r->ahead.empty()) r->ahead.resize(kAhead);
+      ssize_t n = vorn::read_retry(r->fd, r->ahead.data(), kAhead);
+      if (n <= 0) break;
+      r->ahead_pos = 0;
+      r->ahead_len = size_t(n);
+    }
+    size_t take = std::min(len - got, r->ahead_len - r->ahead_pos);
+    std::memcpy(p + got, r->ahead.data() + r->ahead_pos, take);
+    r->ahead_pos += take;
+    got += take;
   }
   return got;
 }
@@ -169,14 +197,19 @@ bool vornRasterReadHeader(vorn_raster_t* r, vorn_page_header_t& h) {
   uint8_t skip[4096];
   while (r->remaining > 0) {
     size_t want = r->remaining < sizeof(skip) ? size_t(r->remaining) : sizeof(skip);
-    if (read_full(r->fd, skip, want) != want) {
+    if (read_buffered(r, skip, want) != want) {
       r->failed = true;
       return false;
     }
     r->remaining -= want;
   }
   uint8_t buf[VORN_RASTER_HEADER_SIZE];
-  if (read_full(r->fd, buf, sizeof(buf)) != sizeof(buf) || std::memcmp(buf, kSync, 4) != 0) {
+  size_t got = read_buffered(r, buf, sizeof(buf));
+  if (got != sizeof(buf) || std::memcmp(buf, kSync, 4) != 0) {
+    // Nothing at all is the end of the stream; anything else is damage.
+    if (got == 0) r->problem = nullptr;
+    else if (got != sizeof(buf)) r->problem = "truncated page header";
+    else r->problem = "no page header where one was expected";
     r->failed = true;
     return false;
   }
@@ -200,7 +233,8 @@ bool vornRasterReadHeader(vorn_raster_t* r, vorn_page_header_t& h) {
                       &n.vornBytesPerLine, &n.vornColorOrder, &n.vornColorSpace, &n.vornCompression,
                       &n.vornRowCount, &n.vornRowFeed, &n.vornRowStep})
     *v = get32(p);
-  if (vornRasterHeaderProblem(n)) {
+  if (const char* why = vornRasterHeaderProblem(n)) {
+    r->problem = why;
     r->failed = true;
     return false;
   }
@@ -212,7 +246,7 @@ bool vornRasterReadHeader(vorn_raster_t* r, vorn_page_header_t& h) {
 size_t vornRasterReadPixels(vorn_raster_t* r, uint8_t* p, size_t len) {
   if (!r || r->mode != VORN_RASTER_READ || r->failed || !p || len == 0) return 0;
   if (len > r->remaining) return 0;
-  size_t got = read_full(r->fd, p, len);
+  size_t got = read_buffered(r, p, len);
   if (got != len) {
     r->failed = true;
     return 0;
@@ -220,3 +254,5 @@ size_t vornRasterReadPixels(vorn_raster_t* r, uint8_t* p, size_t len) {
   r->remaining -= len;
   return len;
 }
+
+const char* vornRasterReadProblem(const vorn_raster_t* r) { return r ? r->problem : nullptr; }

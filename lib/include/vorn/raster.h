@@ -98,7 +98,8 @@ uint64_t vornRasterPageBytes(const vorn_page_header_t& h);
 const char* vornRasterHeaderProblem(const vorn_page_header_t& h);
 
 // The stream on a descriptor, which stays the caller's. nullptr for a bad
-// descriptor or mode.
+// descriptor or mode. A reader reads ahead of what it hands out, so the
+// descriptor must carry the stream only.
 vorn_raster_t* vornRasterOpen(int fd, vorn_raster_mode_t mode);
 // Closes the stream, not the descriptor. A writer first pads an unfinished
 // page with zero bytes so the stream stays readable.
@@ -115,6 +116,9 @@ size_t vornRasterWritePixels(vorn_raster_t* r, const uint8_t* p, size_t len);
 // Reads the next page header, skipping what is left of the previous page;
 // false at the end of the stream or on a damaged or refused header.
 bool vornRasterReadHeader(vorn_raster_t* r, vorn_page_header_t& h);
+// After ReadHeader answered false: nullptr when the stream simply ended,
+// else why the header was refused (damaged or describing no holdable page).
+const char* vornRasterReadProblem(const vorn_raster_t* r);
 // Reads exactly `len` bytes of the current page; returns `len`, or 0 at the
 // end of the page's data, at the end of the stream, or on a read error.
 size_t vornRasterReadPixels(vorn_raster_t* r, uint8_t* p, size_t len);

@@ -2,16 +2,10 @@
 // psconv for a queue with the PostScript demo model, and sent by the socket
 // backend to a printer listening on 127.0.0.1; the sheets psconv reports
 // reach the job and the page log.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "jobrun_server.h"
 #include "listening_printer.h"

@@ -1,5 +1,5 @@
-// A network printer for the filter tests: listens on 127.0.0.1, takes one
-// connection and keeps what it receives.
+// A network printer for the end-to-end tests: listens on 127.0.0.1, takes
+// one connection and keeps what it receives (at most 60 seconds).
 #pragma once
 
 #include <arpa/inet.h>
