@@ -115,3 +115,42 @@ TEST(Session, FromSubmissionToAnEmptyQueue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where job operations ask who is asking, a user may cancel only their own
+// jobs, and the administrator at this machine anyone's: the commands answer
+// the challenge with the root certificate, which only administrators can
+// read, before any password is asked.
+TEST(Session, TheAdministratorCancelsAnyonesJobWithTheLocalCertificate) {
+  ServerRoot root;
+  ASSERT_TRUE(root.InstallDataFile("vorn.types"));
+  ASSERT_TRUE(root.InstallDataFile("vorn.convs"));
+  root.WriteConfig("<Location /jobs>\nAuthType Basic\nRequire valid-user\nOrder deny,allow\n</Location>\n");
+  ASSERT_TRUE(WriteFile(root.file("printers.conf"),
+                        "<DefaultPrinter laser>\nDeviceURI file:/dev/null\nState Stopped\nAccepting Yes\n</Printer>\n"));
+  Vornd vornd(root);
+  ASSERT_TRUE(vornd.StartForeground()) << vornd.Stderr();
+  ASSERT_TRUE(WaitUntil([&] { return !root.RootAuthorization().empty(); }));
+  CommandEnv env;
+  env.set_port(root.port());
+  const std::string memo = env.MakeFile("memo.txt", "memo\n");
+  ASSERT_EQ(env.Enqueue({"-U", "bob", memo}).exit_status, 0);
+  const std::string cancel = std::string(COMMANDS_DIR) + "/cancel";
+
+  // Without the certificate (another server root) the password is asked,
+  // and there is none on standard input: bob's job stays.
+  RunResult r = env.Run(cancel, {"1"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("cancel: cancel-job failed:"), std::string::npos) << r.err;
+
+  // With it, the request is root's, verified.
+  std::vector<std::string> argv = env.Argv(cancel, {"1"});
+  for (std::string& a : argv)
+    if (a.rfind("VORN_SERVERROOT=", 0) == 0) a = "VORN_SERVERROOT=" + root.path();
+  r = RunProgram(argv, 30s);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(root.WaitForLog("Job 1 was cancelled by 'root'.")) << root.ErrorLog();
+}
+
+}  // namespace
