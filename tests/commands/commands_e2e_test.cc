@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "commands_fixture.h"
+#include "listening_printer.h"
 #include "vorn/fd.h"
 #include "vorn/http.h"
 #include "vorn/request.h"
@@ -312,58 +313,6 @@ TEST_F(NoDefault, NoDefaultDestination) {
   EXPECT_EQ(JobAttributes(port(), id)["copies"], "4");
 }
 
-// A printer listening on 127.0.0.1: takes one connection, keeps every byte
-// until the peer half-closes (or 60 seconds pass), then answers "READY" and
-// closes.
-class SocketPrinter {
- public:
-  SocketPrinter() {
-    listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    if (!listener_ || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(listener_.get(), 1) != 0 || ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-      return;
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~SocketPrinter() {
-    if (thread_.joinable()) thread_.join();
-  }
-
-  int port() const { return port_; }
-  // Waits for the connection to end and returns what arrived.
-  std::string Received() {
-    if (thread_.joinable()) thread_.join();
-    return received_;
-  }
-
- private:
-  void Serve() {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    pollfd p{listener_.get(), POLLIN, 0};
-    if (::poll(&p, 1, 60000) != 1) return;
-    vorn::unique_fd peer(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    char buffer[8192];
-    while (peer && std::chrono::steady_clock::now() < deadline) {
-      pollfd q{peer.get(), POLLIN, 0};
-      if (::poll(&q, 1, 1000) < 0) return;
-      if (q.revents == 0) continue;
-      ssize_t got = vorn::read_retry(peer.get(), buffer, sizeof(buffer));
-      if (got == 0) ::send(peer.get(), "READY\n", 6, MSG_NOSIGNAL);
-      if (got <= 0) return;
-      received_.append(buffer, size_t(got));
-    }
-  }
-
-  vorn::unique_fd listener_;
-  int port_ = 0;
-  std::thread thread_;
-  std::string received_;
-};
-
 class SocketJourney : public SubmitE2E {
  protected:
   SocketJourney() {
@@ -383,7 +332,8 @@ class SocketJourney : public SubmitE2E {
 #endif
   }
 
-  SocketPrinter printer_;
+  // It says "READY" once the job's data has all come.
+  ListeningPrinter printer_{"READY\n"};
 };
 
 // Standard input through submit, the scheduler and the socket backend to a

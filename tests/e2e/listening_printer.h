@@ -1,5 +1,6 @@
 // A network printer for the end-to-end tests: listens on 127.0.0.1, takes
-// one connection and keeps what it receives (at most 60 seconds).
+// one connection and keeps what it receives (at most 60 seconds); when the
+// peer half-closes it sends `answer` back (what a printer says when done).
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "vorn/fd.h"
 
@@ -18,7 +20,7 @@ namespace e2e {
 
 class ListeningPrinter {
  public:
-  ListeningPrinter() {
+  explicit ListeningPrinter(std::string answer = "") : answer_(std::move(answer)) {
     fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -51,12 +53,14 @@ class ListeningPrinter {
       pollfd q{peer.get(), POLLIN, 0};
       if (::poll(&q, 1, 1000) < 0) return;
       if (q.revents == 0) continue;
-      ssize_t got = ::read(peer.get(), buffer, sizeof(buffer));
+      ssize_t got = vorn::read_retry(peer.get(), buffer, sizeof(buffer));
+      if (got == 0 && !answer_.empty()) ::send(peer.get(), answer_.data(), answer_.size(), MSG_NOSIGNAL);
       if (got <= 0) return;
       received_.append(buffer, size_t(got));
     }
   }
 
+  std::string answer_;
   vorn::unique_fd fd_;
   int port_ = 0;
   std::thread thread_;
