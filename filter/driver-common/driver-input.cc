@@ -73,4 +73,14 @@ void ignore_term() { std::signal(SIGTERM, SIG_IGN); }
 
 bool term_requested() { return g_term != 0; }
 
+int job_status(bool failed, int pages) {
+  if (failed) return 1;
+  if (pages == 0) {
+    std::fputs("ERROR: No pages found!\n", stderr);
+    return 1;
+  }
+  std::fputs("INFO: VORN v1.1 is ready to print.\n", stderr);
+  return 0;
+}
+
 }  // namespace vorn::drv

@@ -60,4 +60,9 @@ void catch_term();
 void ignore_term();
 bool term_requested();
 
+// The exit status of a job whose pages are all sent: 1 when a page was
+// refused or there were none ("ERROR: No pages found!"), else 0 after
+// "INFO: VORN v1.1 is ready to print.".
+int job_status(bool failed, int pages);
+
 }  // namespace vorn::drv

@@ -75,13 +75,7 @@ int print_job(vorn_raster_t* ras, FILE* out) {
   }
   std::fflush(out);
   if (res == drv::header_result::refused) failed = true;
-  if (failed) return 1;
-  if (page_no == 0) {
-    std::fputs("ERROR: No pages found!\n", stderr);
-    return 1;
-  }
-  std::fputs("INFO: VORN v1.1 is ready to print.\n", stderr);
-  return 0;
+  return drv::job_status(failed, page_no);
 }
 
 }  // namespace vorn::label

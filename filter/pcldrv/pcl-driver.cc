@@ -218,13 +218,7 @@ int print_job(vorn_raster_t* ras, const printer& pr, FILE* out) {
   std::fputs("\033E", out);
   std::fflush(out);
   if (drv::term_requested()) return 0;
-  if (failed) return 1;
-  if (page_no == 0) {
-    std::fputs("ERROR: No pages found!\n", stderr);
-    return 1;
-  }
-  std::fputs("INFO: VORN v1.1 is ready to print.\n", stderr);
-  return 0;
+  return drv::job_status(failed, page_no);
 }
 
 }  // namespace vorn::pcl
