@@ -22,6 +22,7 @@
 #include "scheduler/log.h"
 #include "scheduler/loop.h"
 #include "scheduler/printers/printers.h"
+#include "scheduler/printers/catalogue.h"
 #include "scheduler/server.h"
 #include "scheduler/types/types.h"
 #include "vorn/strings.h"
@@ -141,6 +142,7 @@ void UnloadSchedulerState() {
   RemoveAllClasses();
   RemoveAllPrinters();
   DefaultPrinter = nullptr;
+  Banners.clear();  // their types go with the type database
   FreeTypeDatabase(std::move(TypeDB));
   SupportedFormats.clear();
 }
@@ -159,6 +161,7 @@ void LoadSchedulerState() {
     if (t->super == "application" && t->type == "octet-stream") have_octet = true;
   }
   if (!have_octet) SupportedFormats.push_back("application/octet-stream");
+  LoadBanners((DataDir + "/banners").c_str());
   LoadAllPrinters();
   LoadAllClasses();
   InstallJobRunner();

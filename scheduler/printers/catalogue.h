@@ -12,9 +12,34 @@
 // Owned here, valid until replaced; only the scheduler's thread touches them.
 #pragma once
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "vorn/ipp.h"
 
 struct client_t;
+struct TypeRecord;
+
+// The banner list: the files of the banner directory with their detected
+// types, sorted by name ignoring case. The types are owned by TypeDB, so a
+// full reload loads the list again after the type database.
+struct banner_t {
+  std::string name;      // file name, at most kMaxBannerName bytes
+  TypeRecord* filetype;  // never null
+};
+inline constexpr size_t kMaxBannerName = 255;
+extern std::vector<banner_t> Banners;
+
+// Rebuilds the list from `directory`: directories, names starting with "~"
+// and backups (last "." starting ".bck", ".bak" or ".sav") are left out.
+// A directory that cannot be opened leaves the list empty (logged).
+void LoadBanners(const char* directory);
+// Appends `name` with the type detected from the file at `path`; a file of
+// no known type is skipped with a warning. Does not sort.
+void AddBanner(std::string_view name, const char* path);
+// The banner called `name` (ignoring case), or null.
+const banner_t* BannerByName(std::string_view name);
 
 extern ipp_ptr DeviceCatalogue;
 extern ipp_ptr DriverCatalogue;
