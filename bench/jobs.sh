@@ -29,7 +29,7 @@ if ! command -v node >/dev/null 2>&1 || [ ! -d "$here/tests/interop/node_modules
   exit 1
 fi
 
-work=$(mktemp -d /tmp/vorn-jobs-bench-XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/vorn-jobs-bench-XXXXXX")
 vornd_pid=""
 cleanup() {
   [ -n "$vornd_pid" ] && kill "$vornd_pid" 2>/dev/null && wait "$vornd_pid" 2>/dev/null

@@ -77,8 +77,8 @@ std::unique_ptr<BufFile> BufFileOpen(const char* path, const char* mode) {
   return new_writer(std::move(fd));
 }
 
-std::unique_ptr<BufFile> BufFileCreateSafe(const std::string& path, mode_t perm, uid_t uid, gid_t gid) {
-  std::unique_ptr<vorn_safe_file_t> safe = vornSafeFileCreate(path, perm, uid, gid, VORN_SAFE_BACKUP);
+std::unique_ptr<BufFile> BufFileCreateSafe(const std::string& path, mode_t perm, uid_t uid, gid_t gid, int flags) {
+  std::unique_ptr<vorn_safe_file_t> safe = vornSafeFileCreate(path, perm, uid, gid, flags);
   if (!safe) return nullptr;
   // The buffer writes the descriptor; the commit gets it back.
   std::unique_ptr<BufFile> f = new_writer(std::move(safe->fd));

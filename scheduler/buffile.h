@@ -55,9 +55,10 @@ std::unique_ptr<BufFile> BufFileOpen(const char* path, const char* mode);
 // (umask not applied), owner `uid` and group `gid` unless -1 (ignored when not
 // root), the previous version kept as "NAME.O". Nothing is visible under
 // `path` until BufFileCommit; a file that is closed or dropped instead leaves
-// the old one as it was. nullptr with errno set on failure.
+// the old one as it was. nullptr with errno set on failure. `flags` are
+// the safe writer's (VORN_SAFE_*); without VORN_SAFE_BACKUP no "NAME.O" is kept.
 std::unique_ptr<BufFile> BufFileCreateSafe(const std::string& path, mode_t perm, uid_t uid = uid_t(-1),
-                                           gid_t gid = gid_t(-1));
+                                           gid_t gid = gid_t(-1), int flags = VORN_SAFE_BACKUP);
 
 // Flushes a writer from BufFileCreateSafe and puts the new version in place
 // (vornSafeFileCommit). 0, or -1 with errno set and the old file untouched.

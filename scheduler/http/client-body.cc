@@ -50,8 +50,21 @@ bool close_request_file(client_t* con) {
   int fd = con->http.fd;
   LogDiagnostic(L_DEBUG2, "ReadClient() %d Closing data file %d, size = %d.", fd, con->file.get(),
                 int(con->spooled));
+  if (!too_large(con->spooled)) {
+    // The reply may acknowledge a job: its document must be on disk first.
+    if (::fdatasync(con->file.get()) != 0) {
+      LogDiagnostic(L_ERROR, "ReadClient: Unable to write %s to disk: %s", con->filename.c_str(),
+                    std::strerror(errno));
+      con->file.reset();
+      remove_request_file(con);
+      con->ipp_request.reset();
+      SendError(con, HTTP_SERVER_ERROR);
+      return false;
+    }
+    con->file.reset();
+    return true;
+  }
   con->file.reset();
-  if (!too_large(con->spooled)) return true;
   LogDiagnostic(L_DEBUG2, "ReadClient() %d Removing temp file %s", fd, con->filename.c_str());
   remove_request_file(con);
   con->ipp_request.reset();

@@ -357,7 +357,7 @@ int SaveJob(int id) {
   if (!job || !job->attrs) return 0;
 
   std::string path = JobControlFile(id);
-  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, ServerFileOwner(), Group);  // not the filters'
+  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, ServerFileOwner(), Group, 0);  // not the filters'; no backup
   if (!sf) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to create job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
@@ -375,9 +375,6 @@ int SaveJob(int id) {
                   std::strerror(errno));
     return 0;
   }
-  // The rename made the new file whole; a copy of the old one is not needed
-  // beside every job.
-  ::unlink((path + ".O").c_str());
   return 1;
 }
 

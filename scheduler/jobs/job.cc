@@ -113,8 +113,10 @@ void FillJobFromAttrs(job_t* job) {
 
 // ---- Operations ----
 
-void CancelJob(int id, int purge) {
-  LogDiagnostic(L_DEBUG, "CancelJob: id = %d", id);
+namespace {
+
+// Takes the job out of the active queue in `state`; see CancelJob.
+void end_job(int id, int purge, int state) {
   job_t* job = LookupJob(id);
   if (!job) return;
 
@@ -122,7 +124,7 @@ void CancelJob(int id, int purge) {
     StopJobHook(id, 0);
     if (!(job = LookupJob(id))) return;
   }
-  SetJobState(job, IPP_JOB_CANCELLED);
+  SetJobState(job, state);
   StampJobTime(job, "time-at-completed");
   job->current_file = 0;
 
@@ -136,6 +138,15 @@ void CancelJob(int id, int purge) {
     FreeJob(UnlinkJob(job));
   }
 }
+
+}  // namespace
+
+void CancelJob(int id, int purge) {
+  LogDiagnostic(L_DEBUG, "CancelJob: id = %d", id);
+  end_job(id, purge, IPP_JOB_CANCELLED);
+}
+
+void FinishJob(int id, int final_state) { end_job(id, 0, final_state); }
 
 void CancelMatchingJobs(std::string_view dest, std::string_view username, int purge) {
   for (job_t* job = Jobs; job;) {

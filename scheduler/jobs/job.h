@@ -142,6 +142,11 @@ void PurgeOldJobs();
 // frees it. Unknown ids do nothing.
 void CancelJob(int id, int purge);
 
+// The end of a job that ran through: CancelJob without purge, except that
+// a job kept as history is left in `final_state` (completed or aborted)
+// and saved once in that state.
+void FinishJob(int id, int final_state);
+
 // CancelJob for every job whose destination and owner equal `dest` and
 // `username` (with regard to case; an empty name matches every job), then
 // RunPendingJobs. Without purge, finished jobs are left as they are.

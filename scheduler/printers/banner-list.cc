@@ -53,8 +53,9 @@ void LoadBanners(const char* directory) {
   BannerNames = banner_names;
   vorn::unique_dir dir(::opendir(directory));
   if (!dir) {
-    LogDiagnostic(L_ERROR, "LoadBanners: Unable to open banner directory \"%s\": %s", directory,
-                  std::strerror(errno));
+    // A system without banners is not broken.
+    LogDiagnostic(errno == ENOENT ? L_INFO : L_ERROR, "LoadBanners: Unable to open banner directory \"%s\": %s",
+                  directory, std::strerror(errno));
     return;
   }
   while (const dirent* e = ::readdir(dir.get())) {

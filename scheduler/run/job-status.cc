@@ -187,13 +187,7 @@ void finish_document(int id) {
     return;
   }
 
-  bool keep = PreserveJobHistory && !(job->dtype & PRINTER_REMOTE);
-  int final_state = job->status == 0 ? IPP_JOB_COMPLETED : IPP_JOB_ABORTED;
-  CancelJob(id, 0);
-  if (keep && (job = LookupJob(id))) {
-    SetJobState(job, final_state);
-    SaveJob(id);
-  }
+  FinishJob(id, job->status == 0 ? IPP_JOB_COMPLETED : IPP_JOB_ABORTED);
   RunPendingJobs();
 }
 
