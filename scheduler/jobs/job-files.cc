@@ -271,8 +271,6 @@ load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded,
 void load_data_file(std::string_view name, int id, int document, const std::unordered_map<int, job_t*>& loaded,
                     const std::set<int>& unreadable, const std::unordered_set<int>& queued) {
   std::string path = RequestRoot + "/" + std::string(name);
-  LogDiagnostic(L_DEBUG, "LoadAllJobs: Auto-typing document file %s...", path.c_str());
-
   auto it = loaded.find(id);
   if (it == loaded.end()) {
     if (unreadable.count(id)) {
@@ -296,11 +294,10 @@ void load_data_file(std::string_view name, int id, int document, const std::unor
   }
   if (document > job->num_files) job->num_files = document;
 
-  int compressed = 0;
-  TypeRecord* type = TypeDB ? DetectFileType(TypeDB.get(), path.c_str(), &compressed) : nullptr;
-  if (!type) type = raw_type();
-  job->filetypes[size_t(document - 1)] = type;
-  job->compressions[size_t(document - 1)] = compressed ? 1 : 0;
+  // Typed when the document is about to print (TypeJobDocument): reading
+  // every document of a long queue would hold up the start.
+  job->filetypes[size_t(document - 1)] = nullptr;
+  job->compressions[size_t(document - 1)] = 0;
 }
 
 // Documents missing in the middle of a job: the later ones move down, so
@@ -351,6 +348,16 @@ void RemoveDataFiles(const job_t* job) {
 }
 
 }  // namespace job_internal
+
+void TypeJobDocument(job_t* job, int index) {
+  if (index < 0 || size_t(index) >= job->filetypes.size() || job->filetypes[size_t(index)]) return;
+  const std::string path = JobDataFile(job->id, index + 1);
+  LogDiagnostic(L_DEBUG, "TypeJobDocument: Auto-typing document file %s...", path.c_str());
+  int compressed = 0;
+  TypeRecord* type = TypeDB ? DetectFileType(TypeDB.get(), path.c_str(), &compressed) : nullptr;
+  job->filetypes[size_t(index)] = type ? type : raw_type();
+  if (size_t(index) < job->compressions.size()) job->compressions[size_t(index)] = compressed ? 1 : 0;
+}
 
 int SaveJob(int id) {
   job_t* job = LookupJob(id);

@@ -46,7 +46,7 @@ struct job_t {
   ipp_attribute_t* job_sheets = nullptr;  // "job-sheets" in attrs, or null
   int num_files = 0;                    // documents
   int current_file = 0;                 // document being printed, 0-based; 0 once finished
-  std::vector<TypeRecord*> filetypes;   // num_files entries, types owned by TypeDB
+  std::vector<TypeRecord*> filetypes;   // num_files entries, types owned by TypeDB; null: not typed yet
   std::vector<int> compressions;        // num_files entries: 1 = gzip-compressed
   ipp_ptr attrs;                        // every job attribute: the control file
   vorn::unique_fd pipe;                 // read end of the running job's status pipe
@@ -209,6 +209,11 @@ void LoadAllJobs();
 // the new file. Returns 1, or 0 for an unknown id or a failure (logged; the
 // job stays in memory and the old file in place).
 int SaveJob(int id);
+
+// Documents loaded from the spool are typed from their content when they are
+// about to print: the type and compression of document `index` (from 0),
+// unless it has them already. A file of no known type is sent raw.
+void TypeJobDocument(job_t* job, int index);
 
 // "RequestRoot/c%05d" and "RequestRoot/d%05d-%03d" (document from 1).
 std::string JobControlFile(int id);

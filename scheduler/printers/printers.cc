@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #include "scheduler/auth/address.h"
 #include "scheduler/conf/conf.h"
@@ -36,16 +38,36 @@ int PrinterURIPort() {
 
 namespace {
 
+// The first destination of each name in the list (names are compared
+// ignoring case, so the key is the lower-case name): lookups go straight to
+// it instead of walking a list of thousands.
+std::unordered_map<std::string, printer_t*> FirstByName;
+
+std::string NameKey(std::string_view name) {
+  std::string k(name);
+  for (char& c : k) c = vorn::tolower(c);
+  return k;
+}
+
 void Insert(printer_t* p) {
   printer_t** link = &Printers;
   while (*link && vorn::strcasecmp((*link)->name, p->name) <= 0) link = &(*link)->next;
   p->next = *link;
   *link = p;
+  // Equal names go after the ones already there, so an existing entry stays first.
+  FirstByName.try_emplace(NameKey(p->name), p);
 }
 
 bool Unlink(printer_t* p) {
   for (printer_t** link = &Printers; *link; link = &(*link)->next) {
     if (*link == p) {
+      auto first = FirstByName.find(NameKey(p->name));
+      if (first != FirstByName.end() && first->second == p) {
+        if (p->next && vorn::iequals(p->next->name, p->name))
+          first->second = p->next;
+        else
+          FirstByName.erase(first);
+      }
       *link = p->next;
       p->next = nullptr;
       return true;
@@ -54,15 +76,13 @@ bool Unlink(printer_t* p) {
   return false;
 }
 
-// The first destination named `name` whose type passes `accept`; the walk
-// stops at the first name sorting after it.
+// The first destination named `name` whose type passes `accept`.
 template <typename Accept>
 printer_t* FindByName(std::string_view name, Accept accept) {
-  for (printer_t* p = Printers; p; p = p->next) {
-    int d = vorn::strcasecmp(p->name, name);
-    if (d > 0) break;
-    if (d == 0 && accept(p->type)) return p;
-  }
+  auto first = FirstByName.find(NameKey(name));
+  if (first == FirstByName.end()) return nullptr;
+  for (printer_t* p = first->second; p && vorn::iequals(p->name, name); p = p->next)
+    if (accept(p->type)) return p;
   return nullptr;
 }
 
@@ -194,6 +214,7 @@ printer_t* LookupDest(std::string_view host, std::string_view resource, uint32_t
 void ReorderPrinters() {
   printer_t* list = Printers;
   Printers = nullptr;
+  FirstByName.clear();
   // Insertion keeps equal names in their old order.
   while (list) {
     printer_t* p = list;

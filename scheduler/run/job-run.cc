@@ -180,6 +180,7 @@ void StartJob(int id, printer_t* printer) {
     return;
   }
 
+  TypeJobDocument(job, job->current_file);
   std::vector<FilterRecord> chain;
   int cost = 0;
   if (!find_chain(job, printer, chain, &cost)) return;

@@ -142,6 +142,11 @@ TEST_F(JobFilesTest, EveryFieldOfAJobRoundTrips) {
   EXPECT_EQ(job->current_file, 0);
   ASSERT_EQ(job->num_files, 2);
   ASSERT_EQ(job->filetypes.size(), 2u);
+  // Documents are typed from their content only when they are about to print.
+  EXPECT_EQ(job->filetypes, (std::vector<TypeRecord*>{nullptr, nullptr}));
+  for (int i = 0; i < job->num_files; i++) TypeJobDocument(job, i);
+  ASSERT_NE(job->filetypes[0], nullptr);
+  ASSERT_NE(job->filetypes[1], nullptr);
   EXPECT_EQ(job->filetypes[0]->type, "pdf");
   EXPECT_EQ(job->filetypes[1]->type, "postscript") << "typed from its uncompressed content";
   EXPECT_EQ(job->compressions, (std::vector<int>{0, 1}));
@@ -266,6 +271,7 @@ TEST_F(JobFilesTest, AMissingDocumentClosesTheGap) {
   EXPECT_EQ(Slurp(JobDataFile(1, 2)), "%PDF three\n");
   EXPECT_EQ(Slurp(JobDataFile(1, 3)), "%!PS four\n");
   EXPECT_FALSE(Exists(JobDataFile(1, 4)));
+  for (int i = 0; i < job->num_files; i++) TypeJobDocument(job, i);
   EXPECT_EQ(job->filetypes[1]->type, "pdf");
   EXPECT_EQ(job->filetypes[2]->type, "postscript");
 }
@@ -277,6 +283,7 @@ TEST_F(JobFilesTest, UnknownContentIsTypedRaw) {
   job_t* job = LookupJob(1);
   ASSERT_NE(job, nullptr);
   ASSERT_EQ(job->num_files, 1);
+  TypeJobDocument(job, 0);
   ASSERT_NE(job->filetypes[0], nullptr);
   EXPECT_EQ(job->filetypes[0]->type, "vnd.vorn-raw");
 }
