@@ -47,7 +47,7 @@ void apply_pagedevice_code(std::string_view code, vorn_page_header_t& h) {
     while (i < n && std::isspace(static_cast<unsigned char>(code[i]))) i++;
     if (i >= n) break;
     std::string value;
-    enum { kNone, kArray, kString, kNumber } kind = kNone;
+    enum { kNone, kArray, kString, kNumber, kBool } kind = kNone;
     if (code[i] == '[') {
       kind = kArray;
       for (i++; i < n && code[i] != ']'; i++)
@@ -71,6 +71,10 @@ void apply_pagedevice_code(std::string_view code, vorn_page_header_t& h) {
         if (value.size() < 1023) value += c;
       }
       if (i < n) i++;
+    } else if (code.substr(i, 4) == "true" || code.substr(i, 5) == "false") {
+      kind = kBool;
+      value = code[i] == 't' ? "true" : "false";
+      i += value.size();
     } else if (std::isdigit(static_cast<unsigned char>(code[i])) || code[i] == '-') {
       kind = kNumber;
       while (i < n && (std::isdigit(static_cast<unsigned char>(code[i])) || code[i] == '-')) value += code[i++];
@@ -88,6 +92,11 @@ void apply_pagedevice_code(std::string_view code, vorn_page_header_t& h) {
       else if (key == "vornRowStep") h.vornRowStep = v;
       else if (key == "CutMedia") h.CutMedia = v;
       else if (key == "vornMediaPosition" || key == "MediaPosition") h.MediaPosition = v;
+    } else if (kind == kBool) {
+      const bool v = value == "true";
+      if (key == "Duplex") h.Duplex = v;
+      else if (key == "Tumble") h.Tumble = v;
+      else if (key == "Collate") h.Collate = v;
     } else if (kind == kArray && key == "HWResolution") {
       int x = 0, y = 0;
       if (std::sscanf(value.c_str(), "%d%d", &x, &y) == 2) {

@@ -17,7 +17,8 @@ vorn_page_header_t default_header();
 // Reads "/Key value" pairs from PostScript code into the header: integers
 // for vornMediaType, vornBitsPerColor, vornColorOrder, vornColorSpace,
 // vornCompression, vornRowCount, vornRowFeed, vornRowStep, CutMedia,
-// MediaPosition (or vornMediaPosition); "[x y]" for HWResolution; strings
+// MediaPosition (or vornMediaPosition); true or false for Duplex, Tumble
+// and Collate; "[x y]" for HWResolution; strings
 // for MediaClass, MediaColor, MediaType, OutputType (63 bytes at most).
 // Other keys and values are skipped.
 void apply_pagedevice_code(std::string_view code, vorn_page_header_t& h);

@@ -92,4 +92,43 @@ TEST(DriverPpds, EveryModeGivesPagesTheDriverPrints) {
   }
 }
 
+// Two-sided printing chosen as a job asks for it (sides) or by the PPD's
+// own option reaches the page header and becomes pcldrv's duplex command.
+TEST(DriverPpds, DuplexChoicesReachThePclDuplexCommand) {
+  const struct {
+    const char* options;
+    bool duplex, tumble;
+    const char* command;  // ESC "&l%dS", or none
+  } cases[] = {
+      {"", false, false, nullptr},
+      {"sides=one-sided", false, false, nullptr},
+      {"sides=two-sided-long-edge", true, false, "\033&l1S"},
+      {"sides=two-sided-short-edge", true, true, "\033&l2S"},
+      {"Duplex=DuplexTumble", true, true, "\033&l2S"},
+      {"Duplex=None", false, false, nullptr},
+  };
+  rastertest::TempDir dir;
+  const std::string image = dir.write("in.ppm", Ppm());
+  for (const char* file : {"vorn-pcl-laser.ppd", "vorn-pcl-colour.ppd"}) {
+    const std::vector<std::string> env = {"PPD=" + std::string(VORN_SOURCE_DIR) + "/data/model/" + file};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(file) + " [" + c.options + "]");
+      rastertest::FilterResult ras = rastertest::RunFilter(IMGRASTER_PATH, {"1", "u", "t", "1", c.options, image},
+                                                           env, "", dir);
+      ASSERT_EQ(ras.status, 0) << ras.err;
+      std::vector<rastertest::RasterPage> pages = rastertest::ReadRaster(ras.out, dir);
+      ASSERT_EQ(pages.size(), 1u);
+      EXPECT_EQ(pages[0].h.Duplex, c.duplex);
+      EXPECT_EQ(pages[0].h.Tumble, c.tumble);
+      rastertest::FilterResult r = RunDriver(PCLDRV_PATH, ras.out, env, dir);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const bool has_command = r.out.find("\033&l1S") != std::string::npos || r.out.find("\033&l2S") != std::string::npos;
+      if (c.command)
+        EXPECT_NE(r.out.find(c.command), std::string::npos);
+      else
+        EXPECT_FALSE(has_command);
+    }
+  }
+}
+
 }  // namespace
