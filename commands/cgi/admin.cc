@@ -67,17 +67,26 @@ void PrinterForm(page_t& page, session_t& session, const attr_group* current) {
       page.raw("<option value=\"").text(d.text("device-uri", IPP_TAG_URI)).raw("\">").text(d.text("device-info", IPP_TAG_TEXT)).raw("</option>");
   page.raw("</datalist>\n");
 
-  page.raw("<label>Model <select name=\"ppd_name\">");
-  page.raw(current ? "<option value=\"\">(keep the current model: " : "<option value=\"\">(none");
-  if (current) page.text(current->text("printer-make-and-model", IPP_TAG_TEXT));
-  page.raw(")</option>");
+  // The models of the driver catalogue; while it lists none, the model's
+  // file name below the model directory can still be typed in.
   request = vornNewRequest(VORN_GET_PPDS);
   AddRequested(request, {"ppd-name", "ppd-make-and-model"});
-  if (ipp_ptr ppds = session.Do(request, "/", error))
-    for (const attr_group& p : vorn::cmd::Groups(ppds.get(), IPP_TAG_PRINTER))
+  ipp_ptr ppds = session.Do(request, "/", error);
+  std::vector<attr_group> models = vorn::cmd::Groups(ppds.get(), IPP_TAG_PRINTER);
+  if (models.empty()) {
+    page.raw("<label>Model file in the model directory <input type=\"text\" name=\"ppd_name\" maxlength=\"255\"");
+    page.raw(current ? " placeholder=\"(keep the current model)\"" : "").raw("></label>\n");
+  } else {
+    page.raw("<label>Model <select name=\"ppd_name\">");
+    page.raw(current ? "<option value=\"\">(keep the current model: " : "<option value=\"\">(none");
+    if (current) page.text(current->text("printer-make-and-model", IPP_TAG_TEXT));
+    page.raw(")</option>");
+    for (const attr_group& p : models)
       page.raw("<option value=\"").text(p.text("ppd-name", IPP_TAG_NAME)).raw("\">")
           .text(p.text("ppd-make-and-model", IPP_TAG_TEXT)).raw("</option>");
-  page.raw("</select></label>\n<label>or a PPD file <input type=\"file\" name=\"ppd_file\" "
+    page.raw("</select></label>\n");
+  }
+  page.raw("<label>or a PPD file <input type=\"file\" name=\"ppd_file\" "
            "accept=\".ppd,.ppd.gz\"></label>\n<button type=\"submit\">")
       .raw(current ? "Change printer" : "Add printer")
       .raw("</button>\n</form>\n");
@@ -170,14 +179,14 @@ std::string WriteUpload(const upload_t& upload, std::string& error) {
 bool AddPrinter(session_t& session, const form_t& form, const std::string& name, std::string& error) {
   ipp_t* request = NewPrinterRequest(VORN_ADD_PRINTER, name, false);
   const bool is_new = form.get("new") == "1";
-  // A form leaves empty what it does not change; a new printer starts
-  // accepting and idle.
+  // Operation attributes come before the printer's.
+  if (const std::string ppd = form.get("ppd_name"); !ppd.empty())
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "ppd-name", "", ppd);
+  // A new printer starts accepting and idle.
   ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", "", form.get("printer_info"));
   ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-location", "", form.get("printer_location"));
   if (const std::string uri = form.get("device_uri"); !uri.empty())
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "device-uri", "", uri);
-  if (const std::string ppd = form.get("ppd_name"); !ppd.empty())
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "ppd-name", "", ppd);
   if (is_new) {
     ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", true);
     ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PRINTER_IDLE);

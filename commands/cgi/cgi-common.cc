@@ -295,9 +295,13 @@ const char* JobStateText(int state) {
   }
 }
 
-bool session_t::Open() {
+std::string WebUser() {
   const std::string user = env("REMOTE_USER");
-  vornSetUser(user.empty() ? "anonymous" : user.c_str());
+  return user.empty() ? "anonymous" : user;
+}
+
+bool session_t::Open() {
+  vornSetUser(WebUser().c_str());
   const std::string configured = env("VORN_SERVER");
   if (!configured.empty()) {
     http.reset(httpConnectEncrypt(vornServer(), ippPort(), vornEncryption()));
@@ -313,11 +317,12 @@ bool session_t::Open() {
 ipp_ptr session_t::Do(ipp_t* request, const char* resource, std::string& error, const char* filename) {
   if (!http && !Open()) {
     ippDelete(request);
+    status = IPP_SERVICE_UNAVAILABLE;
     error = "Unable to connect to the scheduler.";
     return nullptr;
   }
   ipp_ptr response(vornDoFileRequest(http.get(), request, resource, filename));
-  ipp_status_t status = response ? ipp_status_t(response->op_status) : vornLastError();
+  status = response ? ipp_status_t(response->op_status) : vornLastError();
   if (response && status <= IPP_OK_CONFLICT) return response;
   error = std::string("The scheduler refused: ") + ippErrorString(status);
   if (response)
@@ -333,7 +338,7 @@ ipp_t* NewPrinterRequest(ipp_op_t op, std::string_view name, bool is_class) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "",
                std::string(is_class ? "ipp://localhost/classes/" : "ipp://localhost/printers/") +
                    std::string(name));
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", vornUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", WebUser());
   return request;
 }
 
@@ -341,13 +346,13 @@ ipp_t* NewJobRequest(ipp_op_t op, int job_id) {
   ipp_t* request = vornNewRequest(op);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", "",
                "ipp://localhost/jobs/" + std::to_string(job_id));
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", vornUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", WebUser());
   return request;
 }
 
 void AddRequested(ipp_t* request, const std::vector<std::string>& names) {
   if (!ippFindAttribute(request, "requesting-user-name", IPP_TAG_NAME))
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", vornUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", "", WebUser());
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", "", names);
 }
 

@@ -102,11 +102,15 @@ int Send(const page_t& page);
 const char* PrinterStateText(int state);
 const char* JobStateText(int state);
 
+// The user the web server authenticated (REMOTE_USER), else "anonymous".
+std::string WebUser();
+
 // A connection to the scheduler as the web user: "localhost" first, so the
 // scheduler can be shown this program's local certificate, then SERVER_NAME;
 // the port is IPP_PORT; requests name REMOTE_USER (or "anonymous").
 struct session_t {
   http_ptr http;
+  ipp_status_t status = IPP_OK;  // of the last request
   bool Open();
   // Sends `request` (consumed) to `resource` with the file `filename` as
   // its document when not null. Returns the response whose status is a

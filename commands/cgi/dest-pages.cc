@@ -76,7 +76,7 @@ int DestPage(session_t& session, const std::string& name, bool is_class) {
   ipp_ptr response = session.Do(request, "/", error);
   std::vector<attr_group> groups = vorn::cmd::Groups(response.get(), IPP_TAG_PRINTER);
   if (!response || groups.empty()) {
-    Notice(page, response ? "No such destination." : error, true);
+    Notice(page, response || session.status == IPP_NOT_FOUND ? "No such destination." : error, true);
     PageFoot(page);
     return Send(page);
   }
