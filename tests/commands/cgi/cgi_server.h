@@ -47,7 +47,7 @@ struct CgiResult {
 
 class CgiServer {
  public:
-  void Start() {
+  void Start(const std::string& conf = "") {
     namespace fs = std::filesystem;
     fs::create_directories(s_.root_.file("bin/backend"));
     fs::create_symlink(SOCKET_BACKEND_PATH, s_.root_.file("bin/backend/socket"));
@@ -57,7 +57,7 @@ class CgiServer {
     fs::create_directories(s_.root_.file("data/model"));
     ASSERT_TRUE(WriteFile(s_.root_.file("data/model/web-test.ppd"), kModel));
     ASSERT_TRUE(WriteFile(s_.root_.file("classes.conf"), "<Class team>\nInfo Team\nPrinter lab\nPrinter office\n</Class>\n"));
-    s_.Start("PreserveJobHistory Yes\n", kPrinters);
+    s_.Start("PreserveJobHistory Yes\n" + conf, kPrinters);
   }
 
   // Runs `program` of the build with argument 0 `arg0` and the CGI
