@@ -102,7 +102,7 @@ int DestPage(session_t& session, const std::string& name, bool is_class) {
   row("Queued jobs", std::to_string(d.integer("queued-job-count", IPP_TAG_INTEGER, 0)));
   page.raw("</table></div>\n<h2>Jobs</h2>\n");
   const std::string uri = std::string("ipp://localhost/") + Folder(is_class) + "/" + name;
-  ipp_ptr jobs = GetJobs(session, uri, false, error);
+  ipp_ptr jobs = GetJobs(session, uri, is_class ? "/classes/" : "/printers/", false, error);
   if (jobs)
     JobTable(page, jobs.get());
   else

@@ -59,12 +59,13 @@ void JobTable(page_t& page, const ipp_t* response) {
   page.raw("</table></div>\n");
 }
 
-ipp_ptr GetJobs(session_t& session, std::string_view uri, bool completed, std::string& error) {
+ipp_ptr GetJobs(session_t& session, std::string_view uri, const char* resource, bool completed,
+                std::string& error) {
   ipp_t* request = vornNewRequest(IPP_GET_JOBS);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", "", uri);
   if (completed) ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", "", "completed");
   AddRequested(request, JobTableAttributes());
-  return session.Do(request, "/jobs/", error);
+  return session.Do(request, resource, error);
 }
 
 }  // namespace vorn::cgi

@@ -15,8 +15,10 @@ const std::vector<std::string>& JobTableAttributes();
 // none); buttons only for jobs that are not finished.
 void JobTable(page_t& page, const ipp_t* response);
 
-// Get-Jobs for `uri` (ipp://localhost/jobs/, or a destination's URI);
+// Get-Jobs for `uri` (ipp://localhost/jobs/, or a destination's URI),
+// sent to `resource` so the scheduler applies that page's access rules;
 // `completed` asks for finished jobs instead of active ones.
-ipp_ptr GetJobs(session_t& session, std::string_view uri, bool completed, std::string& error);
+ipp_ptr GetJobs(session_t& session, std::string_view uri, const char* resource, bool completed,
+                std::string& error);
 
 }  // namespace vorn::cgi

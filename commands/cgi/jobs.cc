@@ -25,7 +25,7 @@ int ListJobs(session_t& session, const form_t& form) {
         (which != "active" && which != "completed" && which != "all"))
       continue;
     if (which == "all") page.raw(completed ? "<h2>Completed</h2>\n" : "<h2>Active</h2>\n");
-    ipp_ptr response = GetJobs(session, kAllJobs, completed, error);
+    ipp_ptr response = GetJobs(session, kAllJobs, "/jobs/", completed, error);
     if (!response) {
       Notice(page, error, true);
       break;

@@ -42,6 +42,12 @@ TEST(CgiBrowser, ListCancelAndAddInChromium) {
                              180s);
   EXPECT_EQ(run.exit_status, 0) << run.out << run.err << server.s_.root_.ErrorLog();
   EXPECT_NE(run.out.find("web interface checked"), std::string::npos);
+  // The programs acted for the signed-in user: the scheduler challenged
+  // them and took their local certificate as alice's.
+  const std::string log = server.s_.root_.ErrorLog();
+  EXPECT_NE(log.find("Job " + job + " was cancelled by 'alice'."), std::string::npos) << log;
+  EXPECT_NE(log.find("New printer 'webprinter' added by 'alice'."), std::string::npos);
+  EXPECT_NE(server.s_.root_.AccessLog().find("localhost - alice ["), std::string::npos);
 
   // What the browser did is what the scheduler has.
   EXPECT_EQ(server.s_.JobAttributes(std::stoi(job)).value(1, "job-state"), "7");

@@ -86,6 +86,8 @@ try {
   await page.goto(`${base}/printers/webprinter`, { waitUntil: 'load' });
   const description = await page.$eval('table.dest tr td', (td) => td.textContent);
   check(description === 'Added "from" <the> browser', `webprinter's description: ${JSON.stringify(description)}`);
+  const jobs = await page.$eval('main', (m) => m.textContent);
+  check(jobs.includes('No jobs.'), `webprinter's page lists no jobs: ${JSON.stringify(jobs)}`);
   check(!failed, 'a dialog opened');
   console.log('web interface checked');
 } catch (e) {
