@@ -29,7 +29,9 @@ void ActionButton(page_t& page, const std::string& printer, const char* op, cons
       .raw(op)
       .raw("\"><input type=\"hidden\" name=\"printer_name\" value=\"")
       .text(printer)
-      .raw("\"><button type=\"submit\">")
+      .raw("\">");
+  TokenField(page);
+  page.raw("<button type=\"submit\">")
       .raw(label)
       .raw("</button></form>");
 }
@@ -41,6 +43,7 @@ void PrinterForm(page_t& page, session_t& session, const attr_group* current) {
   page.raw(current ? "<h2>Change printer</h2>\n" : "<h2>Add a printer</h2>\n");
   page.raw("<form id=\"printer-form\" method=\"post\" action=\"/admin\" enctype=\"multipart/form-data\">\n"
            "<input type=\"hidden\" name=\"op\" value=\"add-printer\">\n");
+  TokenField(page);
   if (current) {
     page.raw("<input type=\"hidden\" name=\"printer_name\" value=\"").text(name).raw("\"><p>Printer: <b>");
     page.text(name).raw("</b></p>\n");
@@ -225,7 +228,9 @@ int Change(session_t& session, const form_t& form) {
   page_t page;
   PageHead(page, "Administration");
   std::string error;
-  if (!op) {
+  if (!CheckFormToken(form)) {
+    Notice(page, kStaleForm, true);
+  } else if (!op) {
     Notice(page, "Unknown operation.", true);
   } else if (!IsValidName(name)) {
     Notice(page, "A printer name has letters, digits and punctuation other than / # ? % quotes and blanks, "
@@ -234,7 +239,9 @@ int Change(session_t& session, const form_t& form) {
     page.raw("<p>Delete the printer <b>").text(name).raw("</b> and its jobs?</p>\n");
     page.raw("<form method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"delete-printer\">"
              "<input type=\"hidden\" name=\"confirm\" value=\"yes\"><input type=\"hidden\" name=\"printer_name\" "
-             "value=\"").text(name).raw("\"><button type=\"submit\">Delete</button></form>\n");
+             "value=\"").text(name).raw("\">");
+    TokenField(page);
+    page.raw("<button type=\"submit\">Delete</button></form>\n");
   } else {
     bool ok = op->op == VORN_ADD_PRINTER
                   ? AddPrinter(session, form, name, error)

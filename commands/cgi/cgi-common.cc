@@ -1,5 +1,10 @@
 #include "cgi-common.h"
 
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +12,7 @@
 #include <string>
 
 #include "vorn/client.h"
+#include "vorn/fd.h"
 #include "vorn/request.h"
 #include "vorn/strings.h"
 
@@ -55,7 +61,64 @@ bool add_field(form_t& form, std::string name, std::string value) {
   return true;
 }
 
+constexpr size_t kKeyBytes = 32;
+
+// The form key: read from TMPDIR/vorn-form-key, or made there. A new key is
+// written under a private name and linked into place, so a program running
+// at the same time never reads half a key; whoever links first wins.
+bool form_key(unsigned char key[kKeyBytes]) {
+  std::string dir = env("TMPDIR");
+  if (dir.empty()) dir = "/tmp";
+  const std::string path = dir + "/vorn-form-key";
+  for (int attempt = 0; attempt < 2; attempt++) {
+    vorn::unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd) return ::read(fd.get(), key, kKeyBytes) == ssize_t(kKeyBytes);
+    const std::string mine = path + "." + std::to_string(::getpid());
+    vorn::unique_fd out(::open(mine.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!out) return false;
+    unsigned char fresh[kKeyBytes];
+    bool ok = ::getrandom(fresh, sizeof(fresh), 0) == ssize_t(sizeof(fresh)) &&
+              ::write(out.get(), fresh, sizeof(fresh)) == ssize_t(sizeof(fresh));
+    OPENSSL_cleanse(fresh, sizeof(fresh));
+    out.reset();
+    if (ok) (void)::link(mine.c_str(), path.c_str());
+    ::unlink(mine.c_str());
+    if (!ok) return false;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string FormToken() {
+  unsigned char key[kKeyBytes];
+  if (!form_key(key)) return "";
+  const std::string user = WebUser();
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  const bool ok = HMAC(EVP_sha256(), key, int(kKeyBytes), reinterpret_cast<const unsigned char*>(user.data()),
+                       user.size(), mac, &length) != nullptr;
+  OPENSSL_cleanse(key, sizeof(key));
+  if (!ok) return "";
+  static const char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned int i = 0; i < length; i++) {
+    token += kHex[mac[i] >> 4];
+    token += kHex[mac[i] & 15];
+  }
+  return token;
+}
+
+bool CheckFormToken(const form_t& form) {
+  const std::string expected = FormToken();
+  const std::string given = form.get("token");
+  return !expected.empty() && given.size() == expected.size() &&
+         CRYPTO_memcmp(given.data(), expected.data(), given.size()) == 0;
+}
+
+void TokenField(page_t& page) {
+  page.raw("<input type=\"hidden\" name=\"token\" value=\"").text(FormToken()).raw("\">");
+}
 
 std::string form_t::get(std::string_view name, std::string_view fallback) const {
   for (const auto& [n, v] : fields)

@@ -66,6 +66,18 @@ bool ReadRequestForm(form_t& form, std::string& error);
 // Whether this request is a POST: what changes anything must come that way.
 bool IsPost();
 
+// Forms that change anything carry a token only this server's pages hand
+// out: an HMAC of the web user's name under a key kept in TMPDIR (made on
+// first use). Another site can make a browser post to us with the user's
+// credentials, but cannot read our pages to learn the token. "" when no
+// key can be had.
+std::string FormToken();
+// What a post without the right token is told.
+inline constexpr const char* kStaleForm =
+    "This form did not come from the pages of this server, or was shown to another user: open the page again.";
+// Whether `form` carries the current user's token.
+bool CheckFormToken(const form_t& form);
+
 // Text made safe inside HTML elements and quoted attribute values.
 std::string Html(std::string_view text);
 
@@ -86,6 +98,9 @@ struct page_t {
     return *this;
   }
 };
+
+// The hidden field with FormToken(), for every form posted to us.
+void TokenField(page_t& page);
 
 // The CGI header, the document head with the style sheet, the navigation
 // and the heading `title`.

@@ -11,7 +11,9 @@ void button(page_t& page, std::string_view op, int id, std::string_view label) {
       .text(op)
       .raw("\"><input type=\"hidden\" name=\"job_id\" value=\"")
       .text(std::to_string(id))
-      .raw("\"><button type=\"submit\">")
+      .raw("\">");
+  TokenField(page);
+  page.raw("<button type=\"submit\">")
       .text(label)
       .raw("</button></form>");
 }

@@ -53,7 +53,9 @@ int JobOperation(session_t& session, const form_t& form) {
   const int id = ParseId(form.get("job_id"));
   page_t page;
   PageHead(page, "Jobs");
-  if (!op) {
+  if (!CheckFormToken(form)) {
+    Notice(page, kStaleForm, true);
+  } else if (!op) {
     Notice(page, "Unknown operation.", true);
   } else if (!id) {
     Notice(page, "No valid job number was given.", true);

@@ -1,8 +1,11 @@
 // The CGI programs' shared module: form decoding (bounded, strict about
 // malformed escapes and control bytes), multipart bodies, HTML escaping and
-// the names and numbers taken from forms.
+// the names and numbers taken from forms, and the form token.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "cgi-common.h"
@@ -162,6 +165,60 @@ TEST(CgiInput, RequestedNameIsArgumentZeroUnlessTheProgramsOwn) {
     char* argv[] = {const_cast<char*>(c.arg0), nullptr};
     EXPECT_EQ(RequestedName(1, argv, "printers.cgi"), c.name) << c.arg0;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The form token: the same for one user and key, another for another user
+// or another key; the key is private to the server's account.
+TEST(CgiToken, TiedToTheUserAndTheKey) {
+  char dir[] = "/tmp/cgi-token-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  ::setenv("TMPDIR", dir, 1);
+  ::setenv("REMOTE_USER", "alice", 1);
+  const std::string alice = FormToken();
+  EXPECT_EQ(alice.size(), 64u);
+  EXPECT_EQ(alice.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_EQ(FormToken(), alice);
+  struct stat st;
+  ASSERT_EQ(::stat((std::string(dir) + "/vorn-form-key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_size, 32);
+
+  form_t form;
+  form.fields = {{"token", alice}};
+  EXPECT_TRUE(CheckFormToken(form));
+  const struct {
+    const char* why;
+    std::string token;
+  } bad[] = {{"none", ""}, {"short", alice.substr(0, 63)}, {"changed", std::string(64, 'a')},
+             {"upper case", std::string(alice.size(), 'A')}};
+  for (const auto& b : bad) {
+    form.fields = {{"token", b.token}};
+    EXPECT_FALSE(CheckFormToken(form)) << b.why;
+  }
+
+  ::setenv("REMOTE_USER", "bob", 1);
+  EXPECT_NE(FormToken(), alice);
+  form.fields = {{"token", alice}};
+  EXPECT_FALSE(CheckFormToken(form));
+
+  // A new key (another server) makes every token void.
+  ::setenv("REMOTE_USER", "alice", 1);
+  ASSERT_EQ(::unlink((std::string(dir) + "/vorn-form-key").c_str()), 0);
+  EXPECT_NE(FormToken(), alice);
+  EXPECT_FALSE(CheckFormToken(form));
+
+  // No key can be had: no token, and nothing passes.
+  ::setenv("TMPDIR", "/nonexistent-dir/x", 1);
+  EXPECT_EQ(FormToken(), "");
+  form.fields = {{"token", ""}};
+  EXPECT_FALSE(CheckFormToken(form));
+  std::filesystem::remove_all(dir);
+  ::unsetenv("TMPDIR");
+  ::unsetenv("REMOTE_USER");
 }
 
 }  // namespace

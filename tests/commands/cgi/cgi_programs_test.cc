@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "cgi-common.h"
 #include "cgi_server.h"
 
 namespace {
 
 using namespace cgitest;
+using vorn::cgi::kStaleForm;
 
 constexpr const char* kHeader = "Content-Type: text/html; charset=utf-8\r\n\r\n<!DOCTYPE html>";
 constexpr const char* kRawScript = "<script>alert(1)</script>";
@@ -146,6 +148,20 @@ TEST_F(Cgi, BadRequestsChangeNothing) {
     CgiResult r = server_.Post("jobs.cgi", c.form, "alice");
     EXPECT_NE(r.body().find(c.notice), std::string::npos) << r.out;
   }
+  // A post without the token of our pages, or with another user's, is
+  // what another site makes a signed-in browser send: refused.
+  for (const std::string& form : {"op=cancel-job&job_id=" + sid, "op=cancel-job&job_id=" + sid + "&token=" +
+                                                                       server_.Token("bob"),
+                                  "op=cancel-job&job_id=" + sid + "&token=" + std::string(64, '0')}) {
+    SCOPED_TRACE(form);
+    CgiResult r = server_.PostRaw("jobs.cgi", form, "alice", "application/x-www-form-urlencoded");
+    EXPECT_NE(r.body().find(kStaleForm), std::string::npos) << r.out;
+  }
+  CgiResult stale = server_.PostRaw("admin.cgi", "op=delete-printer&printer_name=lab&confirm=yes", "",
+                                    "application/x-www-form-urlencoded");
+  EXPECT_NE(stale.body().find(kStaleForm), std::string::npos) << stale.out;
+  EXPECT_NE(PrintersConf().find("<DefaultPrinter lab>"), std::string::npos);
+
   // A query string beyond the limit, a length that is a lie.
   CgiResult r = server_.Run("jobs.cgi", "jobs.cgi", {{"QUERY_STRING", "x=" + std::string(100000, 'a')}});
   EXPECT_NE(r.body().find("The query string is malformed or too long."), std::string::npos) << r.out.substr(0, 300);
@@ -197,11 +213,11 @@ TEST_F(Cgi, AdminAddsChangesAndControlsPrinters) {
   };
   std::string uploaded = std::string(kModel);
   uploaded.replace(uploaded.find("Web Test Model\"\n*Manufacturer"), 14, "Uploaded Model");
-  std::string body = part("op", "add-printer") + part("printer_name", "web") + part("printer_info", "Changed") +
+  std::string body = part("op", "add-printer") + part("token", server_.Token("")) + part("printer_name", "web") + part("printer_info", "Changed") +
                      part("printer_location", "Hall 3") + "--" + boundary +
                      "\r\nContent-Disposition: form-data; name=\"ppd_file\"; filename=\"u.ppd\"\r\n"
                      "Content-Type: application/octet-stream\r\n\r\n" + uploaded + "\r\n--" + boundary + "--\r\n";
-  r = server_.Post("admin.cgi", body, "", "multipart/form-data; boundary=" + boundary);
+  r = server_.PostRaw("admin.cgi", body, "", "multipart/form-data; boundary=" + boundary);
   EXPECT_NE(r.body().find("<p class=\"ok\">Printer web saved.</p>"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(server_.s_.root_.file("ppd/web.ppd")), uploaded);
   EXPECT_NE(PrintersConf().find("<Printer web>\nInfo Changed\nLocation Hall 3\n"), std::string::npos) << PrintersConf();

@@ -109,8 +109,20 @@ class CgiServer {
     return r;
   }
 
-  CgiResult Post(const std::string& program, const std::string& body, const std::string& user = "",
-                 const std::string& type = "application/x-www-form-urlencoded") {
+  // The form token the pages hand to `user`, read from the admin page.
+  std::string Token(const std::string& user) {
+    const std::string page = Run("admin.cgi", "admin.cgi", {{"REMOTE_USER", user}}).out;
+    const std::string field = "name=\"token\" value=\"";
+    size_t at = page.find(field);
+    return at == std::string::npos ? "" : page.substr(at + field.size(), 64);
+  }
+
+  // A POST as from a form of our pages: `user`'s token added.
+  CgiResult Post(const std::string& program, const std::string& body, const std::string& user = "") {
+    return PostRaw(program, body + "&token=" + Token(user), user, "application/x-www-form-urlencoded");
+  }
+  CgiResult PostRaw(const std::string& program, const std::string& body, const std::string& user,
+                    const std::string& type) {
     return Run(program, program, {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", type}, {"REMOTE_USER", user}}, body);
   }
 
