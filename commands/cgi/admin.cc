@@ -196,6 +196,13 @@ bool AddPrinter(session_t& session, const form_t& form, const std::string& name,
   }
   std::string file;
   if (const upload_t* u = form.upload("ppd_file"); u && !u->content.empty()) {
+    // The scheduler installs any other document as an interface script, a
+    // program; this form offers PPD files only (plain or gzip-compressed).
+    if (!u->content.starts_with("*PPD-Adobe:") && !u->content.starts_with("\x1f\x8b")) {
+      error = "The uploaded file is not a PPD file.";
+      ippDelete(request);
+      return false;
+    }
     file = WriteUpload(*u, error);
     if (file.empty()) {
       ippDelete(request);

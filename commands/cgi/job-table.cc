@@ -39,10 +39,12 @@ void JobTable(page_t& page, const ipp_t* response) {
   for (const vorn::cmd::attr_group& job : jobs) {
     const int id = job.integer("job-id", IPP_TAG_INTEGER, 0);
     const int state = job.integer("job-state", IPP_TAG_ENUM, 0);
-    const std::string dest = vorn::cmd::LastPathPart(job.text("job-printer-uri", IPP_TAG_URI));
+    const std::string dest_uri = job.text("job-printer-uri", IPP_TAG_URI);
+    const std::string dest = vorn::cmd::LastPathPart(dest_uri);
+    const char* folder = dest_uri.find("/classes/") != std::string::npos ? "/classes/" : "/printers/";
     page.raw("<tr id=\"job-").text(std::to_string(id)).raw("\"><td>").text(std::to_string(id)).raw("</td><td>");
     if (IsValidName(dest))
-      page.raw("<a href=\"/printers/").text(UrlEncode(dest)).raw("\">").text(dest).raw("</a>");
+      page.raw("<a href=\"").raw(folder).text(UrlEncode(dest)).raw("\">").text(dest).raw("</a>");
     else
       page.text(dest);
     page.raw("</td><td>").text(job.text("job-originating-user-name", IPP_TAG_NAME));

@@ -79,6 +79,15 @@ TEST_F(Cgi, DestinationPageShowsItsJobs) {
   EXPECT_NE(page.find("&lt;img src=x onerror=alert(2)&gt;"), std::string::npos);
   EXPECT_EQ(page.find(kRawScript), std::string::npos);
 
+  // A class's job: on the class's page, linked to it from the job list.
+  const int team_job = Submit("team", "carol");
+  r = server_.Run("classes.cgi", "team", {});
+  EXPECT_NE(r.body().find("<tr id=\"job-" + std::to_string(team_job) + "\">"), std::string::npos) << r.out;
+  EXPECT_EQ(r.body().find("<tr id=\"job-" + std::to_string(id) + "\">"), std::string::npos);
+  r = server_.Run("jobs.cgi", "jobs.cgi", {});
+  EXPECT_NE(r.body().find("<a href=\"/classes/team\">team</a>"), std::string::npos) << r.out;
+  EXPECT_NE(r.body().find("<a href=\"/printers/lab\">lab</a>"), std::string::npos);
+
   // A destination that is not there, and names no destination can have.
   for (const char* name : {"nosuch", "a<b>", "x%2F"}) {
     SCOPED_TRACE(name);
@@ -221,6 +230,14 @@ TEST_F(Cgi, AdminAddsChangesAndControlsPrinters) {
   EXPECT_NE(r.body().find("<p class=\"ok\">Printer web saved.</p>"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(server_.s_.root_.file("ppd/web.ppd")), uploaded);
   EXPECT_NE(PrintersConf().find("<Printer web>\nInfo Changed\nLocation Hall 3\n"), std::string::npos) << PrintersConf();
+
+  // Anything but a PPD file would become an interface script, a program.
+  std::string script = body;
+  script.replace(script.find(uploaded), uploaded.size(), "#!/bin/sh\nid > /tmp/owned\n");
+  r = server_.PostRaw("admin.cgi", script, "", "multipart/form-data; boundary=" + boundary);
+  EXPECT_NE(r.body().find("Printer web: The uploaded file is not a PPD file."), std::string::npos) << r.out;
+  EXPECT_FALSE(FileExists(server_.s_.root_.file("interfaces/web")));
+  EXPECT_EQ(ReadFile(server_.s_.root_.file("ppd/web.ppd")), uploaded);
 
   const struct {
     const char* form;
