@@ -365,6 +365,9 @@ std::string WebUser() {
 
 bool session_t::Open() {
   vornSetUser(WebUser().c_str());
+  // No one can type a password for a CGI program: a challenge the local
+  // certificate does not answer is a refusal, never a prompt on a terminal.
+  vornSetPasswordCB([](const char*) -> const char* { return nullptr; });
   const std::string configured = env("VORN_SERVER");
   if (!configured.empty()) {
     http.reset(httpConnectEncrypt(vornServer(), ippPort(), vornEncryption()));

@@ -3,10 +3,12 @@
 // user, printer administration, and escaping of hostile values.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "cgi-common.h"
 #include "cgi_server.h"
+#include "vorn/http.h"
 
 namespace {
 
@@ -282,6 +284,30 @@ TEST_F(Cgi, AdminAddsChangesAndControlsPrinters) {
     EXPECT_NE(r.body().find(b.notice), std::string::npos) << r.out;
     EXPECT_EQ(PrintersConf().find("<Printer x>"), std::string::npos);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Where the scheduler asks who is asking and the program has no
+// certificate it accepts, the page says so at once: nobody is there to
+// type a password.
+TEST(CgiAuth, NoCertificateIsARefusalNotAPrompt) {
+  CgiServer server;
+  char digest[33];
+  httpMD5("alice", "VORN", "secret", digest);
+  ASSERT_TRUE(WriteFile(server.s_.root_.file("passwd.md5"), std::string("alice:users:") + digest + "\n", 0600));
+  server.Start("<Location /jobs>\nAuthType Digest\nAuthClass User\nOrder deny,allow\n</Location>\n");
+  const auto started = std::chrono::steady_clock::now();
+  CgiResult r = server.Run("jobs.cgi", "jobs.cgi", {{"REMOTE_USER", "alice"}, {"VORN_SERVERROOT", "/nonexistent"}});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+  EXPECT_NE(r.body().find("<p class=\"error\">The scheduler refused: client-error-not-authenticated.</p>"),
+            std::string::npos)
+      << r.out << r.err;
+  // With the server's certificates the same request goes through.
+  r = server.Run("jobs.cgi", "jobs.cgi", {{"REMOTE_USER", "alice"}});
+  EXPECT_NE(r.body().find("<p>No jobs.</p>"), std::string::npos) << r.out;
 }
 
 }  // namespace
