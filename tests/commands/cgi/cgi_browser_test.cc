@@ -48,6 +48,7 @@ TEST(CgiBrowser, ListCancelAndAddInChromium) {
   EXPECT_NE(log.find("Job " + job + " was cancelled by 'alice'."), std::string::npos) << log;
   EXPECT_NE(log.find("New printer 'webprinter' added by 'alice'."), std::string::npos);
   EXPECT_NE(server.s_.root_.AccessLog().find("localhost - alice ["), std::string::npos);
+  EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
 
   // What the browser did is what the scheduler has.
   EXPECT_EQ(server.s_.JobAttributes(std::stoi(job)).value(1, "job-state"), "7");

@@ -106,6 +106,9 @@ class CgiServer {
     }
     r.out = ReadFile(out_name);
     r.err = ReadFile(err_name);
+    // Every request, good or bad, ends in a page and a clean exit.
+    EXPECT_EQ(r.exit_status, 0) << program << " " << arg0 << "\n" << r.err;
+    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
     return r;
   }
 
