@@ -245,6 +245,29 @@ TEST_F(CgiServer, EachProgramHasACertificateOnlyWhileItRuns) {
   EXPECT_TRUE(FileExists(root_.file("certs/0")));
 }
 
+TEST_F(CgiServer, AProgramServingATlsConnectionIsToldSo) {
+  const std::string curl = FindProgram("curl");
+  if (curl.empty()) GTEST_SKIP() << "no curl command";
+  std::string why = root_.MakeCertificate();
+  if (!why.empty()) GTEST_SKIP() << why;
+  const int ssl_port = FreePort();
+  Start("ServerCertificate ssl/server.crt\nServerKey ssl/server.key\nSSLListen 127.0.0.1:" +
+        std::to_string(ssl_port) + "\n");
+  ASSERT_TRUE(vornd_.WaitListening(ssl_port));
+  RunResult r = RunProgram({curl, "-s", "-S", "-k", "--max-time", "20",
+                            "https://127.0.0.1:" + std::to_string(ssl_port) + "/cgi/echo.cgi?tls=1"},
+                           30s);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  Echo e = ParseEcho(r.out);
+  EXPECT_EQ(e.getenv("HTTPS"), "ON");
+  EXPECT_EQ(e.getenv("VORN_ENCRYPTION"), "Always");
+  EXPECT_EQ(e.getenv("SERVER_PORT"), std::to_string(ssl_port));
+  EXPECT_EQ(e.getenv("QUERY_STRING"), "tls=1");
+  // The last entries of the environment.
+  ASSERT_GE(e.env.size(), 2u);
+  EXPECT_EQ(e.env[e.env.size() - 2], "HTTPS=ON");
+}
+
 // Run by root, the scheduler starts its programs as User and Group with no
 // supplementary groups; the program's certificate belongs to User alone.
 TEST_F(CgiServer, ProgramsRunAsUserAndGroupWithoutOtherGroups) {
