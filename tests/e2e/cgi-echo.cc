@@ -1,7 +1,7 @@
 // A CGI program for the tests: answers with text/plain listing its
 // arguments (argv[0] included, which a script cannot see), its environment,
-// its standard input, and its local certificate file as the scheduler made
-// it (mode and content), one "name=value" line each.
+// its standard input, its local certificate file as the scheduler made it
+// (mode and content) and its identity and umask, one "name=value" line each.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,5 +36,15 @@ int main(int argc, char** argv, char** envp) {
   std::cout << "cert-uid=" << st.st_uid << "\n";
   std::cout << "cert=" << text.str() << "\n";
   std::cout << "pid=" << ::getpid() << "\n";
+  // Who the program runs as.
+  std::cout << "uid=" << ::getuid() << "\neuid=" << ::geteuid() << "\ngid=" << ::getgid() << "\negid=" << ::getegid()
+            << "\n";
+  gid_t groups[64];
+  int count = ::getgroups(64, groups);
+  std::cout << "groups=";
+  for (int i = 0; i < count; i++) std::cout << (i ? "," : "") << groups[i];
+  std::cout << "\n";
+  mode_t mask = ::umask(0);
+  std::cout << "umask=" << std::oct << mask << std::dec << "\n";
   return 0;
 }

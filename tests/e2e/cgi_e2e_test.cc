@@ -4,6 +4,8 @@
 // their error lines in the log, their local certificates, and what happens
 // to a program and its client when the client stops reading.
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -112,6 +114,7 @@ TEST_F(CgiServer, GetRunsTheScriptWithTheCgiEnvironment) {
   EXPECT_EQ(e.value("argv[0]"), "echo.cgi");
   EXPECT_EQ(e.value("argv[1]"), "which=1");
   EXPECT_EQ(e.value("stdin"), "");  // /dev/null
+  EXPECT_EQ(e.value("umask"), "77");
 
   const std::string port = std::to_string(root_.port());
   const struct {
@@ -240,6 +243,53 @@ TEST_F(CgiServer, EachProgramHasACertificateOnlyWhileItRuns) {
   const std::string file = root_.file("certs/" + e.value("pid"));
   EXPECT_TRUE(WaitUntil([&] { return !FileExists(file); })) << file << " outlived its program";
   EXPECT_TRUE(FileExists(root_.file("certs/0")));
+}
+
+TEST_F(CgiServer, AProgramServingATlsConnectionIsToldSo) {
+  const std::string curl = FindProgram("curl");
+  if (curl.empty()) GTEST_SKIP() << "no curl command";
+  std::string why = root_.MakeCertificate();
+  if (!why.empty()) GTEST_SKIP() << why;
+  const int ssl_port = FreePort();
+  Start("ServerCertificate ssl/server.crt\nServerKey ssl/server.key\nSSLListen 127.0.0.1:" +
+        std::to_string(ssl_port) + "\n");
+  ASSERT_TRUE(vornd_.WaitListening(ssl_port));
+  RunResult r = RunProgram({curl, "-s", "-S", "-k", "--max-time", "20",
+                            "https://127.0.0.1:" + std::to_string(ssl_port) + "/cgi/echo.cgi?tls=1"},
+                           30s);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  Echo e = ParseEcho(r.out);
+  EXPECT_EQ(e.getenv("HTTPS"), "ON");
+  EXPECT_EQ(e.getenv("VORN_ENCRYPTION"), "Always");
+  EXPECT_EQ(e.getenv("SERVER_PORT"), std::to_string(ssl_port));
+  EXPECT_EQ(e.getenv("QUERY_STRING"), "tls=1");
+  // The last entries of the environment.
+  ASSERT_GE(e.env.size(), 2u);
+  EXPECT_EQ(e.env[e.env.size() - 2], "HTTPS=ON");
+}
+
+// Run by root, the scheduler starts its programs as User and Group with no
+// supplementary groups; the program's certificate belongs to User alone.
+TEST_F(CgiServer, ProgramsRunAsUserAndGroupWithoutOtherGroups) {
+  if (::getuid() != 0) GTEST_SKIP() << "only a scheduler run by root changes identity";
+  const passwd* pw = ::getpwnam("nobody");
+  const group* gr = ::getgrnam("nogroup");
+  if (!pw || !gr) GTEST_SKIP() << "no user nobody or group nogroup";
+  const std::string uid = std::to_string(pw->pw_uid), gid = std::to_string(gr->gr_gid);
+  // The program must be reachable by its user.
+  for (const char* dir : {"", "doc", "doc/cgi"}) ASSERT_EQ(::chmod(root_.file(dir).c_str(), 0755), 0);
+  Start("User nobody\nGroup nogroup\n");
+  RawHttp http(root_.port());
+  RawHttp::Response r = http.Exchange(Get("/cgi/echo.cgi"));
+  ASSERT_EQ(r.status, 200) << r.head;
+  Echo e = ParseEcho(r.body);
+  for (const char* id : {"uid", "euid"}) EXPECT_EQ(e.value(id), uid) << id;
+  for (const char* id : {"gid", "egid"}) EXPECT_EQ(e.value(id), gid) << id;
+  EXPECT_EQ(e.value("groups"), "");  // root's own groups are gone
+  EXPECT_EQ(e.value("umask"), "77");
+  EXPECT_EQ(e.value("cert-uid"), uid);
+  EXPECT_EQ(e.value("cert-mode"), "400");
+  EXPECT_TRUE(std::regex_match(e.value("cert"), std::regex("[0-9A-F]{32}"))) << "the program could not read it";
 }
 
 TEST_F(CgiServer, ProgramsThatCannotRunAreNotFound) {
