@@ -12,6 +12,7 @@
 
 #include "scheduler/auth/certs.h"
 #include "scheduler/browse/browse.h"
+#include "scheduler/http/cgi.h"
 #include "scheduler/http/client.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/fdset.h"
@@ -152,7 +153,8 @@ void service_clients(time_t now) {
     int fd = con->http.fd;
     if (WorkInput.isset(fd) || ClientHasBufferedInput(con)) {
       if (!ReadClient(con)) continue;  // closed: the next one moved here
-    } else if (WorkOutput.isset(fd)) {
+    } else if (WorkOutput.isset(fd) || (con->cgi_output && con->file && WorkInput.isset(con->file.get()))) {
+      // The socket takes more, or the CGI program has more to relay.
       if (!WriteClient(con)) continue;
     }
     if (ClientDrainExpired(con, now)) {
@@ -160,8 +162,12 @@ void service_clients(time_t now) {
       CloseClient(con);
       continue;
     }
-    // A client with a CGI program running is never closed for inactivity.
-    if (con->cgi_pid == 0 && now - con->http.activity > Timeout) {
+    // A CGI program may think for long before it answers: its client is not
+    // closed for inactivity while the program runs and nothing waits to be
+    // sent. Once the program has ended, or while its output waits for a
+    // client that does not read, the usual Timeout applies.
+    const bool cgi_thinking = con->cgi_pid != 0 && con->output.empty();
+    if (!cgi_thinking && now - con->http.activity > Timeout) {
       LogDiagnostic(L_DEBUG, "Closing client %d after %d seconds of inactivity...", fd, Timeout);
       CloseClient(con);
       continue;
@@ -217,6 +223,8 @@ int RunMainLoop() {
       if (lis.fd && WorkInput.isset(lis.fd.get())) AcceptClient(&lis);
 
     service_clients(now);
+
+    if (CGIPipeRead && WorkInput.isset(CGIPipeRead.get())) UpdateCGI();
 
     service_jobs();
 

@@ -33,6 +33,9 @@ void StartServer() {
   if (::pipe2(fds, O_CLOEXEC) == 0) {
     CGIPipeRead.reset(fds[0]);
     CGIPipeWrite.reset(fds[1]);
+    // Only the scheduler's end: a program writing its errors may wait for
+    // room, the scheduler never waits for lines.
+    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     LogDiagnostic(L_DEBUG2, "StartServer: Adding fd %d to InputSet...", CGIPipeRead.get());
     InputSet.set(CGIPipeRead.get());
   }

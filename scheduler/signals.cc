@@ -5,6 +5,7 @@
 
 #include "scheduler/auth/certs.h"
 #include "scheduler/conf/conf.h"
+#include "scheduler/http/cgi.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
 
@@ -122,6 +123,7 @@ int ReapChildren() {
         LogDiagnostic(L_INFO, "Hint: Try setting the LogLevel to \"debug\" to find out more.");
     }
     record_job_exit(pid, failed, status);
+    CGIExited(pid);   // never signalled again: the number may be reused
     DeleteCert(pid);  // a CGI program's certificate ends with it
   }
   return reaped;

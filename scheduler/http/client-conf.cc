@@ -17,9 +17,7 @@ namespace {
 
 constexpr size_t kCopyBlock = 1024;
 
-}  // namespace
-
-http_status_t install_conf_file(client_t* con) {
+http_status_t install(client_t* con) {
   constexpr std::string_view prefix = "/admin/conf/";
   std::string target = ServerRoot + "/" + con->resource.substr(prefix.size());
   LogDiagnostic(L_INFO, "Installing config file \"%s\"...", target.c_str());
@@ -27,7 +25,6 @@ http_status_t install_conf_file(client_t* con) {
   const bool main_conf = con->resource == "/admin/conf/vornd.conf";
   if (main_conf && !CheckConfigurationFile(con->filename.c_str())) {
     LogDiagnostic(L_ERROR, "Refusing config file \"%s\" - it does not read; the old one stays.", target.c_str());
-    remove_request_file(con);
     return HTTP_BAD_REQUEST;
   }
 
@@ -84,4 +81,13 @@ http_status_t install_conf_file(client_t* con) {
     ReloadPending = 1;
   }
   return HTTP_CREATED;
+}
+
+}  // namespace
+
+http_status_t install_conf_file(client_t* con) {
+  http_status_t status = install(con);
+  // Whatever came of it, the upload is of no more use.
+  remove_request_file(con);
+  return status;
 }

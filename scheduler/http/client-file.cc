@@ -248,12 +248,3 @@ int IsCGI(client_t* con, const char* filename, const struct stat& filestats, con
                 con->options.c_str());
   return 1;
 }
-
-int SendCommand(client_t* con, const std::string& command, const std::string& options) {
-  // The CGI runner (environment, output pipe, error relay) is not part of
-  // the scheduler yet: no program is started, and the request is answered
-  // 404 as when a program cannot be started.
-  LogDiagnostic(L_INFO, "Unable to start CGI program \"%s\" - CGI programs are not supported",
-                command.c_str());
-  return 0;
-}

@@ -57,6 +57,9 @@ void start_request(client_t* con) {
   con->file_remaining = 0;
   con->spooled = 0;
   con->cgi_pid = 0;
+  con->cgi_output = false;
+  con->cgi_headers_done = false;
+  con->cgi_line.clear();
   con->command.clear();
   con->options.clear();
   con->request_time = http.activity;

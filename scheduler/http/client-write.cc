@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "scheduler/http/cgi.h"
 #include "scheduler/http/client-private.h"
 #include "scheduler/conf/conf.h"
 #include "scheduler/fdset.h"
@@ -70,9 +71,36 @@ bool flush_output(client_t* con) {
   return true;
 }
 
+// Result of produce_response while a CGI program has nothing new yet.
+constexpr int kWaitForCGI = 2;
+
+// What the CGI program's pipe has now, relayed into the output.
+int relay_cgi(client_t* con) {
+  int fd = con->http.fd;
+  static char block[kFileBlock];  // one thread; too large for the stack of every call
+  ssize_t n = ::read(con->file.get(), block, sizeof(block));
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return kWaitForCGI;
+  if (n < 0) {
+    LogDiagnostic(L_ERROR, "WriteClient: %d unable to read the output of CGI program %d - %s", fd,
+                  int(con->cgi_pid), std::strerror(errno));
+    return -1;
+  }
+  if (n == 0) {
+    EndCGIOutput(con);
+    return 0;
+  }
+  if (n >= 1024) LogDiagnostic(L_DEBUG2, "WriteClient() %d %d bytes", fd, int(n));
+  // The program's progress counts as activity of the connection.
+  con->http.activity = ::time(nullptr);
+  RelayCGIOutput(con, std::string_view(block, size_t(n)));
+  con->byte_count += n;
+  return 1;
+}
+
 // The next piece of the response being sent, appended to the output: a
 // block of the file or of the encoded IPP response. 1 while more follows,
-// 0 when the response is complete, -1 when it cannot be completed.
+// 0 when the response is complete, -1 when it cannot be completed,
+// kWaitForCGI when a CGI program has nothing to add yet.
 int produce_response(client_t* con) {
   int fd = con->http.fd;
   if (con->ipp_response) {
@@ -83,8 +111,8 @@ int produce_response(client_t* con) {
     return 0;
   }
   if (!con->file) return 0;
-  // CGI output (no length, header lines first) arrives with the CGI
-  // runner; files are sent up to the Content-Length announced.
+  if (con->cgi_output) return relay_cgi(con);
+  // Files are sent up to the Content-Length announced.
   size_t want = size_t(std::min<int64_t>(int64_t(kFileBlock), con->file_remaining));
   if (want == 0) return 0;
   std::string& out = con->output;
@@ -273,10 +301,21 @@ void finish_response(client_t* con) {
     int file = con->file.get();
     LogDiagnostic(L_DEBUG2, "WriteClient: Removing fd %d from InputSet...", file);
     InputSet.clear(file);
-    if (con->cgi_pid > 0) ::kill(con->cgi_pid, SIGTERM);
+    // cgi_pid is cleared when the program is reaped: a number still set
+    // is our child (running, or ended and not yet reaped).
+    if (con->cgi_pid > 0) {
+      LogDiagnostic(L_DEBUG, "WriteClient: %d sending SIGTERM to CGI program %d.", fd, int(con->cgi_pid));
+      ::kill(con->cgi_pid, SIGTERM);
+    } else if (con->cgi_output) {
+      LogDiagnostic(L_DEBUG, "WriteClient: %d CGI program already ended, no signal sent.", fd);
+    }
     LogDiagnostic(L_DEBUG2, "WriteClient: %d Closing data file %d.", fd, file);
     con->file.reset();
   }
+  // The client has no program running for it any more; the reaper still
+  // deletes the program's certificate.
+  con->cgi_pid = 0;
+  con->cgi_output = false;
   if (!con->filename.empty()) {
     LogDiagnostic(L_DEBUG2, "WriteClient: %d Removing temp file %s", fd, con->filename.c_str());
     remove_request_file(con);
@@ -298,6 +337,7 @@ int WriteClient(client_t* con) {
   }
   // The answer of an upgraded request waits for the handshake.
   bool sending = (http.state == HTTP_GET_SEND || http.state == HTTP_POST_SEND) && !con->tls_after_output;
+  bool waiting_for_cgi = false;
   while (sending && con->output.size() < kOutputFill) {
     int more = produce_response(con);
     if (more < 0) {  // the response cannot be completed
@@ -308,16 +348,34 @@ int WriteClient(client_t* con) {
       finish_response(con);
       break;
     }
-    // A CGI program's output arrives with its runner, not here.
-    if (con->file && con->cgi_pid > 0) break;
+    if (more == kWaitForCGI) {
+      waiting_for_cgi = true;
+      break;
+    }
   }
   if (!con->output.empty()) {
     if (!flush_output(con)) {
       CloseClient(con);
       return 0;
     }
-    if (!con->output.empty()) return 1;
   }
+  if (con->cgi_output && con->file) {
+    // The program's pipe is read while the output has room: a client that
+    // does not read holds the program up rather than filling our memory.
+    // The socket is watched while there is output to send, the pipe alone
+    // while the program has yet to say more.
+    if (con->output.size() < kOutputFill)
+      InputSet.set(con->file.get());
+    else
+      InputSet.clear(con->file.get());
+    if (con->output.empty() && waiting_for_cgi) {
+      OutputSet.clear(fd);
+      return 1;
+    }
+    OutputSet.set(fd);
+    return 1;
+  }
+  if (!con->output.empty()) return 1;
   if (sending && (http.state == HTTP_GET_SEND || http.state == HTTP_POST_SEND)) return 1;
   if (http.state == HTTP_WAITING) LogDiagnostic(L_DEBUG2, "WriteClient: Removing fd %d from OutputSet...", fd);
   return output_sent(con);

@@ -11,7 +11,6 @@
 #include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "scheduler/http/client-private.h"
@@ -230,11 +229,16 @@ void CloseClient(client_t* con) {
   httpCloseSocket(&con->http);
 
   if (con->cgi_pid > 0) {
-    // An abandoned CGI program is of no more use.
+    // An abandoned CGI program is of no more use. The number is still our
+    // child's: it is cleared when the child is reaped, and reaping is left
+    // to the reaper, which also deletes the program's certificate.
+    LogDiagnostic(L_DEBUG, "CloseClient: %d sending SIGKILL to CGI program %d.", fd, int(con->cgi_pid));
     ::kill(con->cgi_pid, SIGKILL);
-    ::waitpid(con->cgi_pid, nullptr, WNOHANG);
     con->cgi_pid = 0;
+  } else if (con->cgi_output) {
+    LogDiagnostic(L_DEBUG, "CloseClient: %d CGI program already ended, no signal sent.", fd);
   }
+  con->cgi_output = false;
   if (con->file) {
     int file = con->file.get();
     LogDiagnostic(L_DEBUG2, "CloseClient: %d Closing data file %d.", fd, file);

@@ -75,9 +75,12 @@ struct client_t {
   // left no further request is read from the client.
   std::string output;
   int64_t spooled = 0;         // bytes of the body written to the request file
-  pid_t cgi_pid = 0;         // running CGI program, 0 when none
-  bool cgi_headers_done = false;
-  int cgi_column = 0;
+  // Running CGI program, 0 when none and once it has been reaped (its
+  // number may then belong to another process: never signal it).
+  pid_t cgi_pid = 0;
+  bool cgi_output = false;        // `file` is a CGI program's output pipe
+  bool cgi_headers_done = false;  // its header lines are complete
+  std::string cgi_line;           // the header line being received
 
   lang_ptr language;  // catalogue chosen from Accept-Language
 

@@ -1,9 +1,9 @@
-// Child processes of print jobs: started with vfork() and execve(), so that
-// a start costs the same whatever the scheduler's size (fork() would copy
-// its page tables, and every page it then writes would fault and be copied
-// while the child lives). The child wires the standard descriptors, drops
-// privileges and runs the filter or backend, or vorn-copy for the copy
-// process.
+// Child processes of print jobs and CGI programs: started with vfork() and
+// execve(), so that a start costs the same whatever the scheduler's size
+// (fork() would copy its page tables, and every page it then writes would
+// fault and be copied while the child lives). The child wires the standard
+// descriptors, drops privileges and runs the filter, backend or CGI
+// program, or vorn-copy for the copy process.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -63,7 +63,7 @@ int set_ids(bool root) {
 // never run here, so each signal with a handler or ignored gets its
 // default action before the mask is cleared. Returns an errno value when
 // set-up failed.
-int setup_child(int infd, int outfd, int errfd, int root, int uid) {
+int setup_child(int infd, int outfd, int errfd, int root, bool lower_priority, int uid) {
   infd = lift(infd);
   outfd = lift(outfd);
   bool own_stderr = errfd > 2;
@@ -71,7 +71,7 @@ int setup_child(int infd, int outfd, int errfd, int root, int uid) {
   if (own_stderr && ::dup2(errfd, 2) < 0) return errno ? errno : EBADF;
   close_others();
 
-  if (!root) {
+  if (lower_priority) {
     // Only a priority: not worth failing the job for.
     (void)::nice(FilterNice);
   }
@@ -98,7 +98,7 @@ int setup_child(int infd, int outfd, int errfd, int root, int uid) {
 }
 
 pid_t spawn(const char* what, const char* path, char* const argv[], char* const envp[], int infd, int outfd,
-            int errfd, int root, pid_t* pid) {
+            int errfd, int root, bool lower_priority, pid_t* pid) {
   BlockChildSignals();
   // Nothing may interrupt the child while it runs on the parent's memory.
   sigset_t all, old;
@@ -108,7 +108,7 @@ pid_t spawn(const char* what, const char* path, char* const argv[], char* const 
   const int saved_errno = errno;
   pid_t child = ::vfork();
   if (child == 0) {
-    int err = setup_child(infd, outfd, errfd, root, uid);
+    int err = setup_child(infd, outfd, errfd, root, lower_priority, uid);
     if (err == 0) {
       ::execve(path, argv, envp);
       err = errno;
@@ -142,7 +142,15 @@ pid_t start_process(const char* path, char* const argv[], char* const envp[], in
                     int errfd, int root, pid_t* pid) {
   LogDiagnostic(L_DEBUG, "start_process(\"%s\", %p, %p, %d, %d, %d)", path, static_cast<const void*>(argv),
                 static_cast<const void*>(envp), infd, outfd, errfd);
-  return spawn(path, path, argv, envp, infd, outfd, errfd, root, pid);
+  return spawn(path, path, argv, envp, infd, outfd, errfd, root, !root, pid);
+}
+
+pid_t start_cgi_process(const char* path, char* const argv[], char* const envp[], int infd, int outfd,
+                        int errfd, pid_t* pid) {
+  LogDiagnostic(L_DEBUG, "start_cgi_process(\"%s\", %d, %d, %d)", path, infd, outfd, errfd);
+  // A web page is waited for by someone: no FilterNice.
+  const std::string what = std::string("for CGI ") + path;
+  return spawn(what.c_str(), path, argv, envp, infd, outfd, errfd, 0, false, pid);
 }
 
 // The program of copy processes: vorn-copy beside the scheduler's own
@@ -166,5 +174,5 @@ pid_t start_copy_process(int infd, int outfd, int errfd, pid_t* pid) {
   LogDiagnostic(L_DEBUG, "start_copy_process(%d, %d, %d)", infd, outfd, errfd);
   char* argv[] = {const_cast<char*>(kCopyProgram), nullptr};
   char* envp[] = {nullptr};
-  return spawn("copy", copy_program().c_str(), argv, envp, infd, outfd, errfd, 0, pid);
+  return spawn("copy", copy_program().c_str(), argv, envp, infd, outfd, errfd, 0, true, pid);
 }

@@ -36,6 +36,13 @@ struct TypeRecord;
 pid_t start_process(const char* path, char* const argv[], char* const envp[], int infd, int outfd,
                     int errfd, int root, pid_t* pid);
 
+// A CGI program: the same child set-up as a filter's (as User and Group
+// without supplementary groups when the scheduler is root, umask 077, every
+// other descriptor closed, signals at their default action) but at the
+// scheduler's own priority. Same result as start_process.
+pid_t start_cgi_process(const char* path, char* const argv[], char* const envp[], int infd, int outfd,
+                        int errfd, pid_t* pid);
+
 // The same child set-up, but instead of a program the child copies its
 // standard input to its standard output (a document that needs no filter on
 // a printer writing to a file). A failed write ends it with errno as exit

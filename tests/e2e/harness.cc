@@ -172,7 +172,24 @@ RawHttp::Response RawHttp::Read(milliseconds timeout, bool head_request) {
   if (r.head.size() >= 12 && r.head.compare(0, 5, "HTTP/") == 0) r.status = std::atoi(r.head.c_str() + 9);
   std::string length = r.Header("Content-Length");
   bool no_body = head_request || r.status < 200 || r.status == 204 || r.status == 304;
-  if (!no_body && !length.empty()) {
+  if (!no_body && r.Header("Transfer-Encoding") == "chunked") {
+    // Each chunk: its size in hexadecimal, CRLF, the bytes, CRLF; a chunk
+    // of size 0 and an empty line end the body.
+    r.chunked = true;
+    for (;;) {
+      size_t eol;
+      while ((eol = buffer_.find("\r\n")) == std::string::npos)
+        if (!Fill(deadline)) return r.closed = eof_, r;
+      size_t size = std::strtoul(buffer_.c_str(), nullptr, 16);
+      r.chunks++;
+      while (buffer_.size() < eol + 2 + size + 2)
+        if (!Fill(deadline)) return r.closed = eof_, r;
+      r.body.append(buffer_, eol + 2, size);
+      buffer_.erase(0, eol + 2 + size + 2);
+      if (size == 0) break;
+    }
+    r.complete = true;
+  } else if (!no_body && !length.empty()) {
     size_t want = size_t(std::stoull(length));
     while (buffer_.size() < want && Fill(deadline)) {
     }

@@ -69,6 +69,11 @@ class RawHttp {
     std::string head;      // status line and header lines, as received
     std::string body;
     bool closed = false;   // the server closed the connection after it
+    // A chunked body ("Transfer-Encoding: chunked") is decoded into `body`;
+    // `complete` once its last chunk arrived, `chunks` counts them.
+    bool chunked = false;
+    bool complete = false;
+    int chunks = 0;
     // The value of header `name` (case-insensitive), "" when absent.
     std::string Header(std::string_view name) const;
   };

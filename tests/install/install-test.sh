@@ -14,6 +14,9 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 tmp=$(mktemp -d /tmp/vorn-install-XXXXXX)
+# Open as a real prefix is: programs vornd runs as its User (the CGI
+# programs) must reach the installed files.
+chmod 755 "$tmp"
 pid=""
 
 cleanup() {
@@ -42,7 +45,8 @@ install_into() {  # install_into <log> <cmake --install arguments...>
 # The files every install has, relative to the prefix or the root.
 under_prefix=(sbin/vornd bin/submit bin/enqueue bin/qstatus bin/cancel bin/pwtool sbin/accept sbin/reject sbin/disable
               sbin/qadmin lib/vorn/backend/socket lib/vorn/filter/psconv share/vorn/doc/index.html
-              share/vorn/model/vorn-postscript.ppd)
+              share/vorn/model/vorn-postscript.ppd lib/vorn/cgi-bin/printers.cgi lib/vorn/cgi-bin/classes.cgi
+              lib/vorn/cgi-bin/jobs.cgi lib/vorn/cgi-bin/admin.cgi)
 dirs_under_prefix=(share/vorn lib/vorn/backend)
 under_etc=(vorn/vornd.conf vorn/vornd.conf.default vorn/vorn.types vorn/vorn.convs)
 dirs_under_etc=(vorn/ppd vorn/ssl vorn/certs)
@@ -116,6 +120,9 @@ if [ -z "$served" ]; then
   fail "the installed vornd does not serve http://127.0.0.1:$port/"
 fi
 cmp -s "$tmp/index.html" "$p/share/vorn/doc/index.html" || fail "/ is not the installed index.html"
+# The web interface: the installed printers.cgi, run by the installed vornd.
+curl -sf "http://127.0.0.1:$port/printers" -o "$tmp/printers.html" || fail "the installed vornd does not serve /printers"
+grep -qF "<h1>Printers</h1>" "$tmp/printers.html" || fail "/printers is not the printers page: $(head -c 300 "$tmp/printers.html")"
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?

@@ -1,0 +1,4 @@
+// classes.cgi: the classes, and one class's page with its jobs.
+#include "dest-pages.h"
+
+int main(int argc, char** argv) { return vorn::cgi::DestMain(argc, argv, true); }
