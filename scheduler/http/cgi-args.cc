@@ -48,6 +48,9 @@ int local_port(const http_addr_t& a) {
 
 std::vector<std::string> CGIArguments(std::string_view command, std::string_view options) {
   if (options.size() > kMaxCGIOptions) options = options.substr(0, kMaxCGIOptions);
+  // The text ends at a NUL, as it would as a C string: no argument can
+  // hold one.
+  options = options.substr(0, options.find('\0'));
   const size_t n = options.size();
   std::vector<std::string> args;
   std::string word;

@@ -22,11 +22,12 @@ constexpr size_t kMaxCGIOptions = 10239;  // characters of the options text look
 constexpr size_t kMaxCGIArgs = 98;        // arguments, argv[0] included
 
 // The arguments of a CGI program from its options text: only the first
-// kMaxCGIOptions characters count; words are split at blanks (a run of
-// blanks is one split) and at each "+", "%" and two hexadecimal digits stand
-// for that byte ("%00" is kept as it is: an argument cannot hold a NUL), and
-// splitting stops at "?" or once kMaxCGIArgs words are taken. An empty
-// first word becomes the file name of `command` without its directory.
+// kMaxCGIOptions characters, up to a NUL, count; words are split at blanks
+// (a run of blanks is one split) and at each "+", "%" and two hexadecimal
+// digits stand for that byte ("%00" is kept as it is: an argument cannot
+// hold a NUL), and splitting stops at "?" or once kMaxCGIArgs words are
+// taken. An empty first word becomes the file name of `command` without its
+// directory.
 std::vector<std::string> CGIArguments(std::string_view command, std::string_view options);
 
 // The environment of the CGI program serving `con`, in order (see the body).

@@ -52,6 +52,7 @@ TEST(CGIArguments, SplitsDecodesAndStopsAsTheTableSays) {
       {"%G1 is no escape", "%G1", {"%G1"}},
       {"%00 stays as it is", "a%00b", {"a%00b"}},
       {"a byte above 127", "%E9t%C3%A9", {"\xe9t\xc3\xa9"}},
+      {"a NUL ends the text", std::string("a+b\0c+d", 7), {"a", "b"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
