@@ -1,0 +1,90 @@
+#include "filter/imgconv/ps-encode.h"
+
+namespace vorn::imgconv {
+namespace {
+constexpr size_t kFlushAt = 1 << 16;
+}
+
+void ascii85_writer::group(const uint8_t* g) {
+  uint32_t v = uint32_t(g[0]) << 24 | uint32_t(g[1]) << 16 | uint32_t(g[2]) << 8 | g[3];
+  if (v == 0) {
+    text_ += 'z';
+    column_++;
+  } else {
+    char c[5];
+    for (int i = 4; i >= 0; i--) {
+      c[i] = char('!' + v % 85);
+      v /= 85;
+    }
+    text_.append(c, 5);
+    column_ += 5;
+  }
+  if (column_ > 74) {
+    text_ += '\n';
+    column_ = 0;
+  }
+}
+
+void ascii85_writer::write(const uint8_t* data, size_t len) {
+  size_t i = 0;
+  while (nrest_ > 0 && nrest_ < 4 && i < len) rest_[nrest_++] = data[i++];
+  if (nrest_ == 4) {
+    group(rest_);
+    nrest_ = 0;
+  }
+  for (; i + 4 <= len; i += 4) {
+    group(data + i);
+    if (text_.size() >= kFlushAt) flush_text();
+  }
+  while (i < len) rest_[nrest_++] = data[i++];
+}
+
+void ascii85_writer::finish() {
+  if (nrest_ > 0) {
+    uint8_t g[4] = {};
+    for (int i = 0; i < nrest_; i++) g[i] = rest_[i];
+    uint32_t v = uint32_t(g[0]) << 24 | uint32_t(g[1]) << 16 | uint32_t(g[2]) << 8 | g[3];
+    char c[5];
+    for (int i = 4; i >= 0; i--) {
+      c[i] = char('!' + v % 85);
+      v /= 85;
+    }
+    // A short final group is never "z": its first remainder + 1 characters.
+    text_.append(c, size_t(nrest_) + 1);
+    nrest_ = 0;
+  }
+  text_ += "~>\n";
+  column_ = 0;
+  flush_text();
+}
+
+void ascii85_writer::flush_text() {
+  std::fwrite(text_.data(), 1, text_.size(), out_);
+  text_.clear();
+}
+
+void hex_writer::write(const uint8_t* data, size_t len) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < len; i++) {
+    if (column_ + 2 > 78) {
+      text_ += '\n';
+      column_ = 0;
+    }
+    text_ += kDigits[data[i] >> 4];
+    text_ += kDigits[data[i] & 15];
+    column_ += 2;
+    if (text_.size() >= kFlushAt) {
+      std::fwrite(text_.data(), 1, text_.size(), out_);
+      text_.clear();
+    }
+  }
+}
+
+void hex_writer::finish() {
+  if (column_ > 0) text_ += '\n';
+  column_ = 0;
+  std::fwrite(text_.data(), 1, text_.size(), out_);
+  text_.clear();
+}
+
+}  // namespace vorn::imgconv
