@@ -152,9 +152,11 @@ int write_document(const imgconv_job& job) {
   const vorn_page_t label_page = common_page(job);
   std::vector<uint8_t> row(size_t(job.img->xsize) * ImageDepth(job.img->colorspace) + 3);
   int page = 0;
-  for (int copy = 0; copy < job.sets; copy++) {
-    for (int xp = 0; xp < lay.xpages; xp++) {
-      for (int yp = 0; yp < lay.ypages; yp++) {
+  // A write error ends the pages: nothing more can reach the printer.
+  bool failed = false;
+  for (int copy = 0; copy < job.sets && !failed; copy++) {
+    for (int xp = 0; xp < lay.xpages && !failed; xp++) {
+      for (int yp = 0; yp < lay.ypages && !failed; yp++) {
         page++;
         if (page_lines) std::fprintf(job.status, "PAGE: %d %d\n", page, job.hw_copies);
         std::fprintf(job.status, "INFO: Printing page %d...\n", page);
@@ -165,7 +167,7 @@ int write_document(const imgconv_job& job) {
         std::fputs("grestore\n", job.out);
         write_page_labels(job.out, label_page, 0);
         std::fputs("showpage\n", job.out);
-        if (std::ferror(job.out)) break;
+        failed = std::ferror(job.out) != 0;
       }
     }
   }

@@ -7,22 +7,24 @@ constexpr size_t kFlushAt = 1 << 16;
 
 void ascii85_writer::group(const uint8_t* g) {
   uint32_t v = uint32_t(g[0]) << 24 | uint32_t(g[1]) << 16 | uint32_t(g[2]) << 8 | g[3];
+  char c[6];
+  size_t n;
   if (v == 0) {
-    text_ += 'z';
-    column_++;
+    c[0] = 'z';
+    n = 1;
   } else {
-    char c[5];
     for (int i = 4; i >= 0; i--) {
       c[i] = char('!' + v % 85);
       v /= 85;
     }
-    text_.append(c, 5);
-    column_ += 5;
+    n = 5;
   }
+  column_ += int(n);
   if (column_ > 74) {
-    text_ += '\n';
+    c[n++] = '\n';
     column_ = 0;
   }
+  text_.append(c, n);
 }
 
 void ascii85_writer::write(const uint8_t* data, size_t len) {
@@ -65,19 +67,26 @@ void ascii85_writer::flush_text() {
 
 void hex_writer::write(const uint8_t* data, size_t len) {
   static const char kDigits[] = "0123456789ABCDEF";
+  char block[8192 + 128];
+  size_t n = 0;
   for (size_t i = 0; i < len; i++) {
     if (column_ + 2 > 78) {
-      text_ += '\n';
+      block[n++] = '\n';
       column_ = 0;
     }
-    text_ += kDigits[data[i] >> 4];
-    text_ += kDigits[data[i] & 15];
+    block[n++] = kDigits[data[i] >> 4];
+    block[n++] = kDigits[data[i] & 15];
     column_ += 2;
-    if (text_.size() >= kFlushAt) {
-      std::fwrite(text_.data(), 1, text_.size(), out_);
-      text_.clear();
+    if (n >= 8192) {
+      text_.append(block, n);
+      n = 0;
+      if (text_.size() >= kFlushAt) {
+        std::fwrite(text_.data(), 1, text_.size(), out_);
+        text_.clear();
+      }
     }
   }
+  text_.append(block, n);
 }
 
 void hex_writer::finish() {
