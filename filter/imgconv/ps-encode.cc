@@ -1,5 +1,7 @@
 #include "filter/imgconv/ps-encode.h"
 
+#include <array>
+
 namespace vorn::imgconv {
 namespace {
 constexpr size_t kFlushAt = 1 << 16;
@@ -66,16 +68,22 @@ void ascii85_writer::flush_text() {
 }
 
 void hex_writer::write(const uint8_t* data, size_t len) {
-  static const char kDigits[] = "0123456789ABCDEF";
+  static const auto kPairs = [] {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::array<std::array<char, 2>, 256> t{};
+    for (int v = 0; v < 256; v++) t[size_t(v)] = {kDigits[v >> 4], kDigits[v & 15]};
+    return t;
+  }();
   char block[8192 + 128];
   size_t n = 0;
   for (size_t i = 0; i < len; i++) {
-    if (column_ + 2 > 78) {
+    if (column_ == 78) {
       block[n++] = '\n';
       column_ = 0;
     }
-    block[n++] = kDigits[data[i] >> 4];
-    block[n++] = kDigits[data[i] & 15];
+    block[n] = kPairs[data[i]][0];
+    block[n + 1] = kPairs[data[i]][1];
+    n += 2;
     column_ += 2;
     if (n >= 8192) {
       text_.append(block, n);
