@@ -50,16 +50,7 @@ bool copy_stdin(temp_copy& tmp, FILE* status) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  setbuf(stderr, nullptr);
-  if (argc < 6 || argc > 7) {
-    std::fputs("ERROR: imgconv job-id user title copies options [file]\n", stderr);
-    return 1;
-  }
-  FILE* status = open_status_stream(2);
-  if (!status) status = stderr;
+int run(int argc, char** argv, FILE* status) {
   std::fprintf(status, "INFO: %s %s %s %s %s %s %s\n", argv[0], argv[1], argv[2], argv[3], argv[4], argv[5],
                argc == 7 ? argv[6] : "(null)");
 
@@ -144,6 +135,19 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, out_buffer, _IOFBF, sizeof(out_buffer));
   int rc = vorn::imgconv::write_document(job);
   ImageClose(img);
-  if (status != stderr) std::fclose(status);
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setbuf(stderr, nullptr);
+  if (argc < 6 || argc > 7) {
+    std::fputs("ERROR: imgconv job-id user title copies options [file]\n", stderr);
+    return 1;
+  }
+  FILE* status = open_status_stream(2);
+  int rc = run(argc, argv, status ? status : stderr);
+  if (status) std::fclose(status);
   return rc;
 }
