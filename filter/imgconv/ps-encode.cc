@@ -7,39 +7,47 @@ namespace {
 constexpr size_t kFlushAt = 1 << 16;
 }
 
-void ascii85_writer::group(const uint8_t* g) {
+// Encodes one group into `p`, with a line end once the line passes 74
+// characters; returns the characters written (at most 6).
+size_t ascii85_writer::group(const uint8_t* g, char* p) {
   uint32_t v = uint32_t(g[0]) << 24 | uint32_t(g[1]) << 16 | uint32_t(g[2]) << 8 | g[3];
-  char c[6];
   size_t n;
   if (v == 0) {
-    c[0] = 'z';
+    p[0] = 'z';
     n = 1;
   } else {
     for (int i = 4; i >= 0; i--) {
-      c[i] = char('!' + v % 85);
+      p[i] = char('!' + v % 85);
       v /= 85;
     }
     n = 5;
   }
   column_ += int(n);
   if (column_ > 74) {
-    c[n++] = '\n';
+    p[n++] = '\n';
     column_ = 0;
   }
-  text_.append(c, n);
+  return n;
 }
 
 void ascii85_writer::write(const uint8_t* data, size_t len) {
+  char block[8192 + 16];
+  size_t n = 0;
   size_t i = 0;
   while (nrest_ > 0 && nrest_ < 4 && i < len) rest_[nrest_++] = data[i++];
   if (nrest_ == 4) {
-    group(rest_);
+    n += group(rest_, block + n);
     nrest_ = 0;
   }
   for (; i + 4 <= len; i += 4) {
-    group(data + i);
-    if (text_.size() >= kFlushAt) flush_text();
+    n += group(data + i, block + n);
+    if (n >= 8192) {
+      text_.append(block, n);
+      n = 0;
+      if (text_.size() >= kFlushAt) flush_text();
+    }
   }
+  text_.append(block, n);
   while (i < len) rest_[nrest_++] = data[i++];
 }
 

@@ -20,7 +20,7 @@ class ascii85_writer {
   void finish();
 
  private:
-  void group(const uint8_t* g);
+  size_t group(const uint8_t* g, char* p);
   void flush_text();
   FILE* out_;
   uint8_t rest_[4] = {};
