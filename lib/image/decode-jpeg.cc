@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "decode.h"
 
@@ -14,6 +15,7 @@ struct jpeg_failure {
   jpeg_error_mgr mgr;
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool cut_short;  // the data ended before the last row
 };
 
 void on_error(j_common_ptr cinfo) {
@@ -24,6 +26,13 @@ void on_error(j_common_ptr cinfo) {
 
 // Warnings of damaged but readable files are not ours to print.
 void on_message(j_common_ptr) {}
+
+// A file that ends early decodes with grey rows in place of the missing
+// ones: that is lost data, not a damaged but readable file.
+void on_emit(j_common_ptr cinfo, int level) {
+  auto* f = reinterpret_cast<jpeg_failure*>(cinfo->err);
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) f->cut_short = true;
+}
 
 }  // namespace
 
@@ -66,6 +75,10 @@ static bool decode_jpeg_rows(jpeg_decompress_struct* cinfo, jpeg_failure* fail, 
     JSAMPROW row = img->pixels.data() + cinfo->output_scanline * stride;
     if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
   }
+  if (fail->cut_short || cinfo->output_scanline < cinfo->output_height) {
+    *err = "JPEG: the file ends before the last row";
+    return false;
+  }
   if (inverted)
     for (uint8_t& v : img->pixels) v = uint8_t(255 - v);
   if (cinfo->saw_JFIF_marker && cinfo->X_density > 0 && cinfo->Y_density > 0) {
@@ -86,9 +99,11 @@ bool decode_jpeg(const uint8_t* data, size_t len, raw_image& img, std::string& e
   std::memset(&cinfo, 0, sizeof(cinfo));
   jpeg_failure fail;
   fail.message[0] = 0;
+  fail.cut_short = false;
   cinfo.err = jpeg_std_error(&fail.mgr);
   fail.mgr.error_exit = on_error;
   fail.mgr.output_message = on_message;
+  fail.mgr.emit_message = on_emit;
   bool ok = decode_jpeg_rows(&cinfo, &fail, data, len, &img, &err);
   jpeg_destroy_decompress(&cinfo);
   return ok;

@@ -2,6 +2,8 @@
 // pixmaps, 1 to 16 bits a sample.
 #include <cctype>
 
+#include <cstring>
+
 #include "decode.h"
 
 namespace vorn::image {
@@ -99,6 +101,10 @@ bool decode_pnm(const uint8_t* data, size_t len, raw_image& img, std::string& er
     return false;
   }
   const uint8_t* s = data + c.pos;
+  if (bytes == 1 && maxval == 255) {  // the samples as they are
+    std::memcpy(o, s, samples);
+    return true;
+  }
   for (size_t i = 0; i < samples; i++) {
     uint64_t v = bytes == 2 ? be16(s + 2 * i) : s[i];
     o[i] = scale(v);

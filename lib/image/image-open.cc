@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "decode.h"
 #include "image-colour.h"
@@ -91,7 +92,13 @@ image_t* ImageOpenMemory(const uint8_t* data, size_t len, int primary, int secon
   img->xppi = raw.xppi;
   img->yppi = raw.yppi ? raw.yppi : raw.xppi;
   if (!img->xppi) img->xppi = img->yppi;
-  convert_pixels(raw, *img, saturation, hue, lut);
+  // Grey or RGB asked for as the file holds it, with nothing to adjust:
+  // the decoded pixels are the image's, without a second copy.
+  const bool same = (raw.channels == 1 && space == IMAGE_WHITE) || (raw.channels == 3 && space == IMAGE_RGB);
+  if (same && !lut && (raw.channels == 1 || (saturation == 100 && hue == 0)))
+    img->pixels = std::move(raw.pixels);
+  else
+    convert_pixels(raw, *img, saturation, hue, lut);
   return img;
 }
 
