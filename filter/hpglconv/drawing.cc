@@ -144,6 +144,7 @@ void rectangle(hpgl_state_t& st, hpgl_params& p, bool relative, const char* fini
   path_line(st, c);
   path_line(st, {c.x, q.y});
   std::fputs("CP\n", st.out);
+  st.polygon_needs_move = true;
   path_end(st, finish);
 }
 
@@ -164,6 +165,7 @@ void wedge(hpgl_state_t& st, hpgl_params& p, const char* finish) {
   for (int i = 1; i * chord < std::fabs(sweep); i++) path_line(st, at(start + dir * i * chord));
   path_line(st, at(start + sweep));
   std::fputs("CP\n", st.out);
+  st.polygon_needs_move = true;
   path_end(st, finish);
 }
 
@@ -254,6 +256,7 @@ void cmd_CI(hpgl_state_t& st, hpgl_params& p) {
     }
   }
   std::fputs("CP\n", st.out);
+  st.polygon_needs_move = true;
   path_end(st, "ST");
 }
 

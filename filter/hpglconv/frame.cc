@@ -238,9 +238,10 @@ void cmd_PS(hpgl_state_t& st, hpgl_params& p) {
       w = num(p, 0) / kUnitsPerPoint;
       l = num(p, 1) / kUnitsPerPoint;
     }
-    // A page size a printer could be asked for: positive, at most 200 inches.
-    w = std::clamp(std::fabs(w), 1.0, 14400.0);
-    l = std::clamp(std::fabs(l), 1.0, 14400.0);
+    // A page size a printer could be asked for, from an inch to 200 inches:
+    // interpreters refuse a page smaller than a device pixel.
+    w = std::clamp(std::fabs(w), 72.0, 14400.0);
+    l = std::clamp(std::fabs(l), 72.0, 14400.0);
     if (!upright) std::swap(w, l);
     st.PlotArea[0] = w;
     st.PlotArea[1] = l;

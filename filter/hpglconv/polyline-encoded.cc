@@ -46,7 +46,7 @@ void number(hpgl_state_t& st, decoder_t& d, double value) {
   switch (d.next) {
     case decoder_t::PEN: {
       d.next = decoder_t::COORD;
-      select_pen(st, int(std::fmax(-1.0, std::fmin(value, double(kMaxPens + 1)))));
+      select_pen(st, int(std::fmax(-1.0, std::fmin(value, 1e9))));
       return;
     }
     case decoder_t::FRACTION: {
