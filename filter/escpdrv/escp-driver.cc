@@ -59,6 +59,7 @@ struct page {
   void print_line(int b, bool at_end) {
     std::vector<uint8_t>& buf = line[b];
     const size_t hb = head_bytes, len = buf.size(), g = size_t(head_columns) * hb;
+    if (g == 0) return;  // refused before a page starts; never loop on it
     bool blank = drv::row_blank(buf.data(), len);
     // A blank band still moves the paper, except at the end of the page.
     if (blank && at_end) return;
@@ -324,6 +325,9 @@ std::string page_problem(const vorn_page_header_t& h, const printer& pr, unsigne
     if (pr.model == 0) ok = (rows == 8 && yres == 72) || (rows == 24 && yres == 216);
     else if (xres == 180 || xres == 360) ok = rows == 24 && (yres == 180 || (xres == 360 && yres == 360));
     else ok = (rows == 24 && yres == 180) || (rows == 8 && yres == 60);
+    // Bit images exist only at these densities; any other width would
+    // make a column group of no bytes.
+    if (ok) ok = xres == 60 || xres == 120 || xres == 180 || xres == 240 || xres == 360;
     if (ok) ok = rows == 8 ? (xres == 60 || xres == 120 || xres == 240) : (xres != 240);
     if (!ok) {
       std::snprintf(buf, sizeof buf, "dot-matrix model %d cannot print %ux%u dpi with %u head rows", pr.model, xres,

@@ -178,6 +178,29 @@ TEST(Escpdrv, HighResolutionDensities) {
   for (size_t i = 1; i < d.pages[0].densities.size(); i++) EXPECT_EQ(d.pages[0].densities[i], "48");
 }
 
+// Head rows, line spacing and densities that do not fit together end the
+// job before anything is printed (a 1 dpi page once made a column group of
+// no bytes and the driver loop for ever).
+TEST(Escpdrv, DotMatrixModesThatCannotLineUpAreRefused) {
+  const struct {
+    int model;
+    unsigned xres, yres, rows;
+  } cases[] = {
+      {1, 1, 180, 24}, {1, 30, 180, 24}, {1, 240, 180, 24}, {0, 180, 72, 8}, {1, 360, 360, 8}, {0, 60, 180, 24},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.model) + ": " + std::to_string(c.xres) + "x" + std::to_string(c.yres) + " rows " +
+                 std::to_string(c.rows));
+    rastertest::TempDir dir;
+    Page p{Header(c.xres, c.yres, 30, 30, 3, 1, 1), {}};
+    p.h.vornRowCount = c.rows;
+    p.data.assign(size_t(p.h.vornBytesPerLine) * 30, 0xA5);
+    rastertest::FilterResult r = RunDriver(ESCPDRV_PATH, Stream({p}), {"PPD=" + WritePpd(dir, c.model)}, dir);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot print"), std::string::npos) << r.err;
+  }
+}
+
 TEST(Escpdrv, BlankPagesAndNoPages) {
   rastertest::TempDir dir;
   Page p{Header(360, 360, 64, 50, 3, 1, 1), {}};
