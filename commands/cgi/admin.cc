@@ -265,16 +265,4 @@ int Change(session_t& session, const form_t& form) {
 
 }  // namespace
 
-int main() {
-  session_t session;
-  form_t form;
-  std::string error;
-  if (!ReadRequestForm(form, error)) {
-    page_t page;
-    PageHead(page, "Administration");
-    Notice(page, error, true);
-    PageFoot(page);
-    return Send(page);
-  }
-  return IsPost() ? Change(session, form) : Overview(session, form);
-}
+int main() { return vorn::cgi::ServeForm("Administration", Overview, Change); }

@@ -19,13 +19,6 @@
 namespace vorn::cgi {
 namespace {
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 std::string env(const char* name) {
@@ -448,6 +441,20 @@ std::string RequestedName(int argc, char** argv, std::string_view program) {
   std::string_view base = slash == std::string_view::npos ? a : a.substr(slash + 1);
   if (base == program || a.empty()) return "";
   return std::string(a);
+}
+
+int ServeForm(const char* title, form_handler_t on_get, form_handler_t on_post) {
+  session_t session;
+  form_t form;
+  std::string error;
+  if (!ReadRequestForm(form, error)) {
+    page_t page;
+    PageHead(page, title);
+    Notice(page, error, true);
+    PageFoot(page);
+    return Send(page);
+  }
+  return IsPost() ? on_post(session, form) : on_get(session, form);
 }
 
 }  // namespace vorn::cgi

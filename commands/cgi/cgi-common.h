@@ -151,4 +151,10 @@ int ParseId(std::string_view text);
 // program's own file name (GET /printers/lab runs printers.cgi as "lab").
 std::string RequestedName(int argc, char** argv, std::string_view program);
 
+// The whole of a program that shows a page for GET and changes something
+// for POST: reads the form (a malformed one is answered with a page titled
+// `title` that says so) and hands it to `on_get` or `on_post`.
+using form_handler_t = int (*)(session_t& session, const form_t& form);
+int ServeForm(const char* title, form_handler_t on_get, form_handler_t on_post);
+
 }  // namespace vorn::cgi

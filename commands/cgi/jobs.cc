@@ -74,16 +74,4 @@ int JobOperation(session_t& session, const form_t& form) {
 
 }  // namespace
 
-int main() {
-  session_t session;
-  form_t form;
-  std::string error;
-  if (!ReadRequestForm(form, error)) {
-    page_t page;
-    PageHead(page, "Jobs");
-    Notice(page, error, true);
-    PageFoot(page);
-    return Send(page);
-  }
-  return IsPost() ? JobOperation(session, form) : ListJobs(session, form);
-}
+int main() { return vorn::cgi::ServeForm("Jobs", ListJobs, JobOperation); }

@@ -1,44 +1,15 @@
 // textconv job-id user title copies options [file]
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-#include "filter/common/status-stream.h"
+#include "filter/common/filter-io.h"
 #include "filter/textconv/textconv.h"
 
 int main(int argc, char* argv[]) {
-  std::setbuf(stderr, nullptr);
-  if (argc < 6 || argc > 7) {
-    std::fprintf(stderr, "ERROR: %s job-id user title copies options [file]\n", argv[0] ? argv[0] : "textconv");
-    return 1;
-  }
-  FILE* in = stdin;
-  if (argc == 7) {
-    in = std::fopen(argv[6], "rb");
-    if (!in) {
-      std::fprintf(stderr, "ERROR: unable to open print file - %s\n", std::strerror(errno));
-      return 1;
-    }
-  }
-
-  FILE* status = open_status_stream(2);
-  static char out_buffer[65536];
-  std::setvbuf(stdout, out_buffer, _IOFBF, sizeof(out_buffer));
-
+  filter_io_t io;
+  if (!open_filter_io(argc, argv, nullptr, false, &io)) return 1;
   textconv_t job;
   job.out = stdout;
-  job.status = status ? status : stderr;
+  job.status = io.status;
   job.user = argv[2];
   job.title = argv[3];
   vorn::ppd_file_ptr ppd = textconv_prepare(job, argv[5]);
-
-  int rc = textconv_run(job, in);
-  if (in != stdin) std::fclose(in);
-  if (std::fflush(stdout) != 0 && rc == 0) {
-    std::fprintf(job.status, "ERROR: Unable to write print data - %s\n", std::strerror(errno));
-    rc = 1;
-  }
-  if (status) std::fclose(status);
-  return rc;
+  return close_filter_io(&io, textconv_run(job, io.in));
 }

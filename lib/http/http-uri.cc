@@ -45,19 +45,12 @@ int default_port(std::string_view scheme) {
   return 0;
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = vorn::tolower(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // "%XX" sequences become their byte; a malformed one, or "%00", stays as is.
 std::string percent_decode(std::string_view s) {
   std::string out;
   for (size_t i = 0; i < s.size(); i++) {
     if (s[i] == '%' && i + 2 < s.size()) {
-      int hi = hex_value(s[i + 1]), lo = hex_value(s[i + 2]);
+      int hi = vorn::hex_value(s[i + 1]), lo = vorn::hex_value(s[i + 2]);
       if (hi >= 0 && lo >= 0 && (hi | lo) != 0) {
         out += char(hi * 16 + lo);
         i += 2;

@@ -34,13 +34,6 @@ size_t quote_position(std::string_view l) {
   return i < l.size() && l[i] == '"' ? i : std::string_view::npos;
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 bool decode_hex(std::string_view in, std::string& out) {

@@ -12,15 +12,9 @@
 #include "scheduler/http/cgi.h"
 #include "scheduler/http/client.h"
 #include "scheduler/run/run.h"
+#include "vorn/strings.h"
 
 namespace {
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string base_name(std::string_view path) {
   size_t slash = path.rfind('/');
@@ -75,7 +69,7 @@ std::vector<std::string> CGIArguments(std::string_view command, std::string_view
     }
     after_blank = false;
     if (c == '%' && i + 2 < n) {
-      int hi = hex_value(options[i + 1]), lo = hex_value(options[i + 2]);
+      int hi = vorn::hex_value(options[i + 1]), lo = vorn::hex_value(options[i + 2]);
       if (hi >= 0 && lo >= 0 && (hi | lo) != 0) {
         word += char(hi * 16 + lo);
         i += 3;

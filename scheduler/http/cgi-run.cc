@@ -46,15 +46,6 @@ void log_cgi_line(std::string_view line) {
   LogDiagnostic(level, "[CGI] %.*s", int(text.size()), text.data());
 }
 
-// Null-terminated pointer vector over `strings` (which must outlive it).
-std::vector<char*> c_vector(std::vector<std::string>& strings) {
-  std::vector<char*> v;
-  v.reserve(strings.size() + 1);
-  for (std::string& s : strings) v.push_back(s.data());
-  v.push_back(nullptr);
-  return v;
-}
-
 }  // namespace
 
 bool CGILogLine(std::string_view line, int* level, std::string_view* text) {
@@ -93,7 +84,7 @@ pid_t pipe_command(client_t* con, int infd, int* outfd, const std::string& comma
     return 0;
   }
   vorn::unique_fd read_end(fds[0]), write_end(fds[1]);
-  std::vector<char*> argv = c_vector(args), envp = c_vector(env);
+  std::vector<char*> argv = ArgPointers(args), envp = ArgPointers(env);
   int errfd = CGIPipeWrite ? CGIPipeWrite.get() : -1;
 
   // Held until the certificate is recorded: the reaper deletes it, and

@@ -90,13 +90,6 @@ bool is_banner(const job_t* job, const printer_t* p) {
   return v.size() == 2 && !vorn::iequals(v[1].string.text, "none") && job->current_file == job->num_files - 1;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  out.reserve(strings.size() + 1);
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
 
 // The output of a "file:" printer: a device is opened as it is, any other
 // path created, readable only by the scheduler's user. A job's first
@@ -236,7 +229,7 @@ void StartJob(int id, printer_t* printer) {
   for (std::string& e : env)
     if (e.starts_with("DEVICE_URI=")) e = "DEVICE_URI=" + httpPublicURI(printer->device_uri);
   for (size_t i = 0; i < env.size(); i++) LogDiagnostic(L_DEBUG, "StartJob: envp[%d]=\"%s\"", int(i), env[i].c_str());
-  std::vector<char*> envp = pointers(env);
+  std::vector<char*> envp = ArgPointers(env);
 
   const bool first_document = job->current_file == 0;
   job->current_file++;
@@ -315,7 +308,7 @@ void StartJob(int id, printer_t* printer) {
                   status_wr.get());
     std::vector<std::string> fargs = args;
     if (first) fargs.push_back(file);
-    std::vector<char*> argv = pointers(fargs);
+    std::vector<char*> argv = ArgPointers(fargs);
     pid_t pid = 0;
     start_process(path.c_str(), argv.data(), envp.data(), input.get(), output.get(), status_wr.get(), 0, &pid);
     if (pid <= 0) {
@@ -354,10 +347,10 @@ void StartJob(int id, printer_t* printer) {
     // Everyone can read argv: the whole URI is only in DEVICE_URI.
     bargs[0] = httpPublicURI(printer->device_uri);
     if (first) bargs.push_back(file);
-    std::vector<char*> argv = pointers(bargs);
+    std::vector<char*> argv = ArgPointers(bargs);
     LogDiagnostic(L_DEBUG, "StartJob: backend = \"%s\"", path.c_str());
     pid_t pid = 0;
-    std::vector<char*> benvp = pointers(backend_env);
+    std::vector<char*> benvp = ArgPointers(backend_env);
     if (out)
       start_process(path.c_str(), argv.data(), benvp.data(), input.get(), out.get(), status_wr.get(), 1, &pid);
     if (pid <= 0) {

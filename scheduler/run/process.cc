@@ -176,3 +176,11 @@ pid_t start_copy_process(int infd, int outfd, int errfd, pid_t* pid) {
   char* envp[] = {nullptr};
   return spawn("copy", copy_program().c_str(), argv, envp, infd, outfd, errfd, 0, true, pid);
 }
+
+std::vector<char*> ArgPointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}

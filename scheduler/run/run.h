@@ -36,6 +36,10 @@ struct TypeRecord;
 pid_t start_process(const char* path, char* const argv[], char* const envp[], int infd, int outfd,
                     int errfd, int root, pid_t* pid);
 
+// The null-terminated pointer vector execve takes, over `strings` (which
+// must outlive it).
+std::vector<char*> ArgPointers(std::vector<std::string>& strings);
+
 // A CGI program: the same child set-up as a filter's (as User and Group
 // without supplementary groups when the scheduler is root, umask 077, every
 // other descriptor closed, signals at their default action) but at the

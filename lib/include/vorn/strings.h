@@ -27,6 +27,12 @@ inline char tolower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; 
 inline char toupper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
 inline bool isspace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 inline bool isdigit(char c) { return c >= '0' && c <= '9'; }
+// The value of a hexadecimal digit (either case), or -1.
+inline int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = tolower(c);
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
 
 // A TCP port written as "1" to "65535" and nothing else; 0 for anything else.
 int parse_port(std::string_view s);
