@@ -1,6 +1,7 @@
 // Opening images: format recognition, the size limit, and conversion of the
 // decoded picture into the colour space the caller asked for.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -118,7 +119,18 @@ image_t* ImageOpen(const char* filename, int primary, int secondary, int saturat
     last_error = std::string(filename) + ": not a regular file or too large";
     return nullptr;
   }
-  std::vector<uint8_t> data(size_t(st.st_size));
+  // The file is mapped rather than read: a large image is then neither
+  // zeroed nor copied before it is decoded.
+  const size_t size = size_t(st.st_size);
+  if (size > 0) {
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    if (map != MAP_FAILED) {
+      image_t* img = ImageOpenMemory(static_cast<const uint8_t*>(map), size, primary, secondary, saturation, hue, lut);
+      ::munmap(map, size);
+      return img;
+    }
+  }
+  std::vector<uint8_t> data(size);
   size_t got = 0;
   while (got < data.size()) {
     ssize_t n = vorn::read_retry(fd.get(), data.data() + got, data.size() - got);
