@@ -266,21 +266,9 @@ TEST(ImgconvProgram, DamagedImagesAndBadOptionsFail) {
 
   // A full output device: the job fails instead of passing for printed.
   std::string img = dir.write("ok.ppm", ppm);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int full = open("/dev/full", O_WRONLY);
-    int err = open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(full, 1);
-    dup2(err, 2);
-    execl(IMGCONV_PATH, "imgconv", "1", "u", "t", "1", "", img.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int st = 0;
-  waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st));
-  EXPECT_EQ(WEXITSTATUS(st), 1);
-  EXPECT_NE(rastertest::ReadAll(dir.file("err")).find("ERROR: Unable to write print data - No space left"),
-            std::string::npos);
+  FilterResult full = RunFilter(IMGCONV_PATH, {"1", "u", "t", "1", "", img}, {}, "", dir, "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("ERROR: Unable to write print data - No space left"), std::string::npos) << full.err;
 }
 
 }  // namespace

@@ -47,10 +47,12 @@ struct TempDir {
 
 // argv: program, job-id, user, title, copies, options[, file]. `env`
 // entries are NAME=value; the scheduler's fixed ones are added.
+// `stdout_to`, when given, takes the output instead (e.g. "/dev/full", to
+// see a write error fail the job); `out` is then empty.
 inline FilterResult RunFilter(const std::string& program, const std::vector<std::string>& args,
                               const std::vector<std::string>& env, const std::string& stdin_file,
-                              const TempDir& dir) {
-  std::string out = dir.file("stdout"), err = dir.file("stderr");
+                              const TempDir& dir, const std::string& stdout_to = "") {
+  std::string out = stdout_to.empty() ? dir.file("stdout") : stdout_to, err = dir.file("stderr");
   pid_t pid = fork();
   if (pid == 0) {
     int in = stdin_file.empty() ? open("/dev/null", O_RDONLY) : open(stdin_file.c_str(), O_RDONLY);
@@ -76,7 +78,7 @@ inline FilterResult RunFilter(const std::string& program, const std::vector<std:
   int st = 0;
   waitpid(pid, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  r.out = ReadAll(out);
+  if (stdout_to.empty()) r.out = ReadAll(out);
   r.err = ReadAll(err);
   // Under the sanitizers a finding also ends with "ERROR:" and status 1,
   // which some tests expect: it must not pass for a refusal.

@@ -101,21 +101,10 @@ TEST(UnzipconvProgram, CommandLineAndOutputErrors) {
 
   // A full output device: the write error ends the filter.
   std::string doc = dir.write("doc.gz", vorn_test::GzipMember(Text(100000)));
-  pid_t pid = fork();
-  if (pid == 0) {
-    int full = open("/dev/full", O_WRONLY);
-    int err = open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(full, 1);
-    dup2(err, 2);
-    execl(UNZIPCONV_PATH, "unzipconv", "1", "u", "t", "1", "", doc.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int st = 0;
-  waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st));
-  EXPECT_EQ(WEXITSTATUS(st), 1);
-  EXPECT_NE(rastertest::ReadAll(dir.file("err")).find("ERROR: Unable to write uncompressed document data: No space left"),
-            std::string::npos);
+  FilterResult full = RunFilter(UNZIPCONV_PATH, {"1", "u", "t", "1", "", doc}, {}, "", dir, "/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("ERROR: Unable to write uncompressed document data: No space left"), std::string::npos)
+      << full.err;
 }
 
 }  // namespace
