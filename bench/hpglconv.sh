@@ -9,6 +9,7 @@
 # knows no "ps" mode).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/bench/timing.bash"
 build=${1:-build/release}
 runs=${2:-5}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
@@ -48,19 +49,6 @@ awk 'BEGIN {
   print "SP0;PG;"
 }' >"$plot"
 vectors=$(( 1000 * 200 ))
-
-once() {
-  local t real user sys
-  t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
-  read -r real user sys <<<"$t"
-  echo "$real $(echo "$user + $sys" | bc)"
-}
-median() {
-  local n
-  n=$(wc -l <"$1")
-  printf '%s %s' "$(cut -d' ' -f1 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")" \
-                 "$(cut -d' ' -f2 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")"
-}
 
 unset PPD CLASSIFICATION
 run_hpglconv() { "$hpglconv" 1 bench bench 1 "" "$plot" >"$work/h.ps"; }

@@ -9,6 +9,7 @@
 # pnmtops comes with netpbm, pdftops with poppler-utils (.ci/install-deps).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/bench/timing.bash"
 build=${1:-build/release}
 runs=${2:-5}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
@@ -80,19 +81,6 @@ awk 'BEGIN { size = 0; n = 0
   while (size < 10 * 1024 * 1024) { n++
     line = sprintf("%7d  The quick brown fox jumps over the lazy dog %d times.", n, n % 89)
     print line; size += length(line) + 1 } }' | gzip -6 >"$work/text.gz"
-
-once() {
-  local t real user sys
-  t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
-  read -r real user sys <<<"$t"
-  echo "$real $(echo "$user + $sys" | bc)"
-}
-median() {
-  local n
-  n=$(wc -l <"$1")
-  printf '%s %s' "$(cut -d' ' -f1 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")" \
-    "$(cut -d' ' -f2 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")"
-}
 
 # Colour PostScript Level 2 from both sides: imgconv without a PPD writes
 # Level 1 hex, so it is given a colour Level 2 PPD; pnmtops -level 2 -rle

@@ -9,6 +9,7 @@
 #   apt-get install --no-install-recommends enscript
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/bench/timing.bash"
 build=${1:-build/release}
 runs=${2:-5}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
@@ -48,18 +49,6 @@ awk 'BEGIN {
 }' >"$doc"
 bytes=$(wc -c <"$doc")
 
-once() {
-  local t real user sys
-  t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
-  read -r real user sys <<<"$t"
-  echo "$real $(echo "$user + $sys" | bc)"
-}
-median() {
-  local n
-  n=$(wc -l <"$1")
-  printf '%s %s' "$(cut -d' ' -f1 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")" \
-                 "$(cut -d' ' -f2 "$1" | sort -n | sed -n "$(( (n + 1) / 2 ))p")"
-}
 mbps() { echo "scale=1; $bytes / 1048576 / $1" | bc; }
 
 unset PPD CLASSIFICATION CHARSET CONTENT_TYPE
