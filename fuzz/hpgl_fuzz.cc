@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "filter/hpglconv/hpglconv.h"
+#include "ps_filter_fuzz.h"
 
 namespace {
 
@@ -44,41 +45,32 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > kMaxInput) return 0;
-  FILE* in = fmemopen(const_cast<uint8_t*>(data + 1), size - 1 ? size - 1 : 1, "rb");
-  char* out_buf = nullptr;
-  size_t out_size = 0;
-  FILE* out = open_memstream(&out_buf, &out_size);
-  FILE* status = std::fopen("/dev/null", "w");
-  if (!in || !out || !status) std::abort();
-  {
-    hpgl_state_t st;
-    st.out = out;
-    st.status = status;
-    st.user = "fuzz";
-    st.title = "plot";
-    st.date = "today";
-    vorn::ppd_file_ptr ppd = hpglconv_prepare(st, kOptionSets[data[0] & 7]);
-    int rc = hpglconv_run(st, in);
-    std::fflush(out);
-    const std::string_view doc(out_buf, out_size);
-    if (rc == 0 && !doc.ends_with("%%EOF\n")) std::abort();
-    // Every number of a path, pen or placement line is a plain decimal one.
-    size_t at = 0;
-    while (at < doc.size()) {
-      size_t eol = doc.find('\n', at);
-      if (eol == std::string_view::npos) eol = doc.size();
-      const std::string_view line = doc.substr(at, eol - at);
-      at = eol + 1;
-      for (std::string_view op : {" MO", " LI", " SP", " setlinewidth", " translate"}) {
-        if (!line.ends_with(op)) continue;
-        for (char c : line.substr(0, line.size() - op.size()))
-          if (!(c == ' ' || c == '.' || c == '-' || (c >= '0' && c <= '9'))) std::abort();
-      }
-    }
-  }
-  std::fclose(in);
-  std::fclose(out);
-  std::fclose(status);
-  std::free(out_buf);
+  FuzzPsFilter(
+      data, size,
+      [&](FILE* in, FILE* out, FILE* status) {
+        hpgl_state_t st;
+        st.out = out;
+        st.status = status;
+        st.user = "fuzz";
+        st.title = "plot";
+        st.date = "today";
+        vorn::ppd_file_ptr ppd = hpglconv_prepare(st, kOptionSets[data[0] & 7]);
+        return hpglconv_run(st, in);
+      },
+      [](std::string_view doc) {
+        // Every number of a path, pen or placement line is a plain decimal one.
+        size_t at = 0;
+        while (at < doc.size()) {
+          size_t eol = doc.find('\n', at);
+          if (eol == std::string_view::npos) eol = doc.size();
+          const std::string_view line = doc.substr(at, eol - at);
+          at = eol + 1;
+          for (std::string_view op : {" MO", " LI", " SP", " setlinewidth", " translate"}) {
+            if (!line.ends_with(op)) continue;
+            for (char c : line.substr(0, line.size() - op.size()))
+              if (!(c == ' ' || c == '.' || c == '-' || (c >= '0' && c <= '9'))) std::abort();
+          }
+        }
+      });
   return 0;
 }

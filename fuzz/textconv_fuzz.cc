@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "filter/textconv/textconv.h"
+#include "ps_filter_fuzz.h"
 
 namespace {
 
@@ -73,28 +74,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     ::unsetenv("CONTENT_TYPE");
 
-  FILE* in = fmemopen(const_cast<uint8_t*>(data + 1), size - 1 ? size - 1 : 1, "rb");
-  char* out_buf = nullptr;
-  size_t out_size = 0;
-  FILE* out = open_memstream(&out_buf, &out_size);
-  FILE* status = std::fopen("/dev/null", "w");
-  if (!in || !out || !status) std::abort();
-  {
-    textconv_t job;
-    job.out = out;
-    job.status = status;
-    job.user = "fuzz";
-    job.title = "t\xc3\xa9(x)";
-    job.date = "today";
-    vorn::ppd_file_ptr ppd = textconv_prepare(job, kOptionSets[pick & 7]);
-    int rc = textconv_run(job, in);
-    std::fflush(out);
-    const std::string_view doc(out_buf, out_size);
-    if (rc == 0 && !doc.ends_with("%%EOF\n")) std::abort();
-  }
-  std::fclose(in);
-  std::fclose(out);
-  std::fclose(status);
-  std::free(out_buf);
+  FuzzPsFilter(
+      data, size,
+      [&](FILE* in, FILE* out, FILE* status) {
+        textconv_t job;
+        job.out = out;
+        job.status = status;
+        job.user = "fuzz";
+        job.title = "t\xc3\xa9(x)";
+        job.date = "today";
+        vorn::ppd_file_ptr ppd = textconv_prepare(job, kOptionSets[pick & 7]);
+        return textconv_run(job, in);
+      },
+      [](std::string_view) {});
   return 0;
 }

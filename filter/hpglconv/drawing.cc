@@ -10,13 +10,6 @@ namespace {
 
 constexpr double kDegrees = M_PI / 180.0;
 
-size_t count_numbers(const hpgl_params& p) {
-  size_t n = 0;
-  while (n < p.size() && p[n].type != 2) n++;
-  return n;
-}
-double num(const hpgl_params& p, size_t i) { return i < p.size() && p[i].type != 2 ? p[i].value : 0.0; }
-
 // A chord angle usable as a step: 0, tiny or huge angles would draw
 // forever or nothing.
 double sane_chord(double chord) {

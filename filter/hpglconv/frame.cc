@@ -9,14 +9,6 @@ namespace {
 
 constexpr double kUnitsPerPoint = 1016.0 / 72.0;
 
-double num(const hpgl_params& p, size_t i) { return i < p.size() && p[i].type != 2 ? p[i].value : 0.0; }
-
-size_t count_numbers(const hpgl_params& p) {
-  size_t n = 0;
-  while (n < p.size() && p[n].type != 2) n++;
-  return n;
-}
-
 // The printable area, in plotter units from its own corner.
 void set_default_P1P2(hpgl_state_t& st) {
   st.P1 = {0, 0};

@@ -106,6 +106,15 @@ bool hpgl_known_command(const char name[2]);
 
 using hpgl_params = std::vector<hpgl_param_t>;
 
+// The numbers before the first string of a command's parameters, and
+// number i (0 when it is missing or a string).
+inline size_t count_numbers(const hpgl_params& p) {
+  size_t n = 0;
+  while (n < p.size() && p[n].type != 2) n++;
+  return n;
+}
+inline double num(const hpgl_params& p, size_t i) { return i < p.size() && p[i].type != 2 ? p[i].value : 0.0; }
+
 // Frame and coordinates (frame.cc).
 void update_transform(hpgl_state_t& st);
 hpgl_point_t transform_abs(const hpgl_state_t& st, double x, double y);

@@ -9,13 +9,6 @@
 
 namespace {
 
-size_t count_numbers(const hpgl_params& p) {
-  size_t n = 0;
-  while (n < p.size() && p[n].type != 2) n++;
-  return n;
-}
-double num(const hpgl_params& p, size_t i) { return i < p.size() && p[i].type != 2 ? p[i].value : 0.0; }
-
 void define_font(hpgl_state_t& st, hpgl_params& p, int which) {
   hpgl_font_t& f = st.fonts[which];
   f.typeface = 48;

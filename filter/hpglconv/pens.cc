@@ -8,13 +8,6 @@
 
 namespace {
 
-size_t count_numbers(const hpgl_params& p) {
-  size_t n = 0;
-  while (n < p.size() && p[n].type != 2) n++;
-  return n;
-}
-double num(const hpgl_params& p, size_t i) { return i < p.size() && p[i].type != 2 ? p[i].value : 0.0; }
-
 const float kDefaultColours[8][3] = {{1, 1, 1}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0},
                                      {1, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}};
 

@@ -12,12 +12,6 @@
 namespace vorn::image {
 namespace {
 
-struct mem_file {
-  const uint8_t* data;
-  size_t len;
-  size_t pos;
-};
-
 int mem_read(GifFileType* gif, GifByteType* buf, int n) {
   auto* m = static_cast<mem_file*>(gif->UserData);
   if (n <= 0 || m->pos >= m->len) return 0;

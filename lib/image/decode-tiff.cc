@@ -10,12 +10,6 @@
 namespace vorn::image {
 namespace {
 
-struct mem_file {
-  const uint8_t* data;
-  size_t len;
-  size_t pos;
-};
-
 tsize_t mem_read(thandle_t h, tdata_t buf, tsize_t n) {
   auto* m = static_cast<mem_file*>(h);
   if (n <= 0 || m->pos >= m->len) return 0;

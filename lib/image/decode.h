@@ -16,6 +16,13 @@ struct raw_image {
   std::vector<uint8_t> pixels;
 };
 
+// A file in memory read through a library's read callbacks.
+struct mem_file {
+  const uint8_t* data;
+  size_t len;
+  size_t pos;
+};
+
 // Checks a size from a file against the open's limit, then allocates the
 // pixels. false with `err` set when the size is zero or too large.
 bool alloc_raw(raw_image& img, uint64_t width, uint64_t height, int channels, std::string& err);
