@@ -66,8 +66,11 @@ bool AddCert(pid_t pid, const std::string& user) {
                   "no random bytes available");
     return false;
   }
-  ::unlink(path.c_str());
-  vorn::unique_fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
+  // Written beside and renamed into place: a client reading the file while
+  // it is made or renewed finds a whole certificate, never an empty one.
+  std::string temp = path + ".N";
+  ::unlink(temp.c_str());
+  vorn::unique_fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
   if (!fd) {
     LogDiagnostic(L_ERROR, "AddCert: Unable to create certificate file %s - %s", path.c_str(), std::strerror(errno));
     return false;
@@ -87,9 +90,10 @@ bool AddCert(pid_t pid, const std::string& user) {
     }
     ::fchmod(fd.get(), 0400);
   }
-  if (vorn::write_all(fd.get(), cert.certificate.data(), cert.certificate.size()) != 0) {
+  if (vorn::write_all(fd.get(), cert.certificate.data(), cert.certificate.size()) != 0 ||
+      ::rename(temp.c_str(), path.c_str()) != 0) {
     LogDiagnostic(L_ERROR, "AddCert: Unable to create certificate file %s - %s", path.c_str(), std::strerror(errno));
-    ::unlink(path.c_str());
+    ::unlink(temp.c_str());
     return false;
   }
   // One entry per pid: a renewed certificate replaces the old one.

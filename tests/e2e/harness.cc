@@ -450,7 +450,10 @@ bool Vornd::Start(const std::vector<std::string>& args) {
 }
 
 bool Vornd::StartForeground(milliseconds timeout) {
-  return Start({"-f", "-c", root_.conf_path()}) && WaitListening(root_.port(), timeout);
+  // Ready once the root certificate is made too: it comes just after the
+  // listeners open, and requests signed with it may be the first sent.
+  return Start({"-f", "-c", root_.conf_path()}) && WaitListening(root_.port(), timeout) &&
+         WaitUntil([&] { return FileExists(root_.file("certs/0")); }, timeout);
 }
 
 int Vornd::StartDaemon(milliseconds timeout) {
