@@ -42,18 +42,18 @@ sigset_t child_signals() {
 
 // Marks `pid` finished in the first processing job that started it.
 void record_job_exit(pid_t pid, bool failed, int status) {
-  for (job_t* job = Jobs; job; job = job->next) {
-    if (JobState(job) != IPP_JOB_PROCESSING) continue;
-    int last = -1, slot = -1;
-    for (int i = 0; i < kMaxJobProcs && job->procs[size_t(i)] != 0; i++) {
+  int slot = -1, last = -1;
+  job_t* job = FindProcessingJob([&](const job_t* j) {
+    slot = last = -1;
+    for (int i = 0; i < kMaxJobProcs && j->procs[size_t(i)] != 0; i++) {
       last = i;
-      if (job->procs[size_t(i)] == pid) slot = i;
+      if (j->procs[size_t(i)] == pid) slot = i;
     }
-    if (slot < 0) continue;
-    job->procs[size_t(slot)] = -pid;
-    if (failed && job->status >= 0) job->status = slot == last ? -status : status;
-    return;
-  }
+    return slot >= 0;
+  });
+  if (!job) return;
+  job->procs[size_t(slot)] = -pid;
+  if (failed && job->status >= 0) job->status = slot == last ? -status : status;
 }
 
 }  // namespace

@@ -217,8 +217,6 @@ void read_ps_job_ticket(client_t* con);
 const char* job_state_reason(const job_t* job, const printer_t* dest);
 // The response's "job-state-reasons" (job group) for the job's state.
 void add_job_state_reasons(client_t* con, job_t* job);
-// The response's "queued-job-count" (printer group): active jobs of `p`.
-void add_queued_job_count(client_t* con, printer_t* p);
 
 // Shared by the submission handlers.
 

@@ -161,11 +161,6 @@ void add_job_state_reasons(client_t* con, job_t* job) {
                job_state_reason(job, LookupDestByName(job->dest)));
 }
 
-void add_queued_job_count(client_t* con, printer_t* p) {
-  ippAddInteger(con->ipp_response.get(), IPP_TAG_PRINTER, IPP_TAG_INTEGER, "queued-job-count",
-                p ? CountPrinterJobs(p->name) : 0);
-}
-
 int listener_port(const client_t* con) {
   sockaddr_storage addr{};
   socklen_t len = sizeof(addr);

@@ -204,7 +204,7 @@ void add_job_times(job_t* job) {
 void add_job_identity(client_t* con, job_t* job, printer_t* p, int state, const std::string& title) {
   ipp_t* attrs = job->attrs.get();
   ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", job->id);
-  job->state = ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", state);
+  SetJobState(job, state);
   job->sheets = ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-media-sheets-completed", 0);
   ippAddString(attrs, IPP_TAG_JOB, IPP_TAG_URI, "job-printer-uri", "", printer_uri_of(con, p, job->dtype));
   ippAddString(attrs, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", "", title);

@@ -1,7 +1,10 @@
 // Shared inside the job queue's files only.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "scheduler/jobs/job.h"
@@ -16,6 +19,32 @@ void InsertAllByPriorityAndId(std::vector<job_t*>& jobs);
 // Links `job` after every queued job of higher or equal priority (arrival
 // order within a priority) and counts it.
 void InsertAfterEqual(job_t* job);
+// Every queued job by id; kept by the two functions above and UnlinkJob.
+extern std::unordered_map<int, job_t*> JobIndex;
+// The queued jobs that are pending / held / processing, in queue order:
+// what RunPendingJobs and the reaper look at, without walking the finished
+// jobs kept as history. SyncStateSets puts a job in the set of its state
+// (or none) after the state changed; a job's priority and place must not
+// change while it is in one.
+struct queue_key {
+  int priority;
+  uint64_t place;
+};
+struct queue_order {
+  using is_transparent = void;
+  static queue_key key(const job_t* j) { return {j->priority, j->place}; }
+  static queue_key key(const queue_key& k) { return k; }
+  template <typename A, typename B>
+  bool operator()(const A& a, const B& b) const {
+    queue_key x = key(a), y = key(b);
+    return x.priority != y.priority ? x.priority > y.priority : x.place < y.place;
+  }
+};
+using job_set = std::set<job_t*, queue_order>;
+extern job_set PendingJobs;
+extern job_set HeldJobs;
+extern job_set ProcessingJobs;
+void SyncStateSets(job_t* job);
 // Unlinks `job` from the queue and uncounts it; the caller owns it then.
 std::unique_ptr<job_t> UnlinkJob(job_t* job);
 // Frees a record that left the queue: a printer still pointing at it

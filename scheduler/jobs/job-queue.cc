@@ -2,7 +2,9 @@
 // choice of the jobs to start.
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "scheduler/conf/conf.h"
@@ -13,7 +15,31 @@
 
 namespace job_internal {
 
+std::unordered_map<int, job_t*> JobIndex;
+job_set PendingJobs;
+job_set HeldJobs;
+job_set ProcessingJobs;
+
+void SyncStateSets(job_t* job) {
+  PendingJobs.erase(job);
+  HeldJobs.erase(job);
+  ProcessingJobs.erase(job);
+  auto it = JobIndex.find(job->id);
+  if (it == JobIndex.end() || it->second != job) return;  // not queued (yet)
+  int state = JobState(job);
+  if (state == IPP_JOB_PENDING) PendingJobs.insert(job);
+  if (state == IPP_JOB_HELD) HeldJobs.insert(job);
+  if (state == IPP_JOB_PROCESSING) ProcessingJobs.insert(job);
+}
+
 namespace {
+
+uint64_t NextPlace = 0;
+
+// The last job of the queue: new jobs of the lowest priority present (the
+// usual case) are appended without walking the finished jobs kept as
+// history in front of them.
+job_t* JobsTail = nullptr;
 
 void link_after(job_t* prev, job_t* job) {
   if (prev) {
@@ -23,7 +49,10 @@ void link_after(job_t* prev, job_t* job) {
     job->next = Jobs;
     Jobs = job;
   }
+  if (!job->next) JobsTail = job;
+  JobIndex[job->id] = job;
   NumJobs++;
+  SyncStateSets(job);
 }
 
 }  // namespace
@@ -41,12 +70,27 @@ void InsertAllByPriorityAndId(std::vector<job_t*>& jobs) {
       prev = cur;
       cur = cur->next;
     }
+    job->place = 0;  // numbered below, with the jobs already queued
     link_after(prev, job);
     prev = job;
+  }
+  // Jobs placed by id among those already queued: number the whole queue
+  // again so that its order and the waiting set's agree.
+  PendingJobs.clear();
+  HeldJobs.clear();
+  ProcessingJobs.clear();
+  for (job_t* job = Jobs; job; job = job->next) {
+    job->place = ++NextPlace;
+    SyncStateSets(job);
   }
 }
 
 void InsertAfterEqual(job_t* job) {
+  job->place = ++NextPlace;  // last of its priority
+  if (JobsTail && JobsTail->priority >= job->priority) {
+    link_after(JobsTail, job);
+    return;
+  }
   job_t* prev = nullptr;
   for (job_t* cur = Jobs; cur && cur->priority >= job->priority; cur = cur->next) prev = cur;
   link_after(prev, job);
@@ -57,7 +101,12 @@ std::unique_ptr<job_t> UnlinkJob(job_t* job) {
   for (job_t* cur = Jobs; cur; prev = cur, cur = cur->next) {
     if (cur != job) continue;
     (prev ? prev->next : Jobs) = cur->next;
+    if (JobsTail == cur) JobsTail = prev;
     cur->next = nullptr;
+    PendingJobs.erase(cur);
+    HeldJobs.erase(cur);
+    ProcessingJobs.erase(cur);
+    JobIndex.erase(cur->id);
     NumJobs--;
     return std::unique_ptr<job_t>(cur);
   }
@@ -67,6 +116,12 @@ std::unique_ptr<job_t> UnlinkJob(job_t* job) {
 }  // namespace job_internal
 
 using namespace job_internal;
+
+job_t* FindProcessingJob(const std::function<bool(const job_t*)>& match) {
+  for (job_t* job : ProcessingJobs)
+    if (match(job)) return job;
+  return nullptr;
+}
 
 job_t* NewJob(int priority, std::string_view dest) {
   if (NextJobId >= INT_MAX) {
@@ -89,6 +144,9 @@ int ChangeJobPriority(int id, int priority) {
   job_t* job = LookupJob(id);
   if (!job) return 0;
   priority = std::clamp(priority, 1, 100);
+  PendingJobs.erase(job);  // keyed by priority
+  HeldJobs.erase(job);
+  ProcessingJobs.erase(job);
   job->priority = priority;
   ipp_attribute_t* a = ippFindAttribute(job->attrs.get(), "job-priority", IPP_TAG_ZERO);
   if (a) {
@@ -104,7 +162,10 @@ int ChangeJobPriority(int id, int priority) {
 
   job_t* prev = nullptr;
   for (job_t* cur = Jobs; cur != job; cur = cur->next) prev = cur;
-  if ((!prev || prev->priority > priority) && (!job->next || job->next->priority < priority)) return 1;
+  if ((!prev || prev->priority > priority) && (!job->next || job->next->priority < priority)) {
+    SyncStateSets(job);
+    return 1;
+  }
   InsertAfterEqual(UnlinkJob(job).release());
   return 1;
 }
@@ -120,45 +181,77 @@ void PurgeOldJobs() {
 
 namespace {
 
+// The printer (or remote class) that can take a job for `dest` now, or
+// null; *gone when the destination no longer exists.
+printer_t* target_for(const std::string& dest, bool* gone, bool* shared) {
+  *gone = false;
+  *shared = false;
+  printer_t* target = nullptr;
+  if (printer_t* cls = LookupClass(dest)) {
+    *shared = true;  // the next free member may differ from call to call
+    if (cls->type & PRINTER_REMOTE)
+      target = cls;
+    else if (cls->state != IPP_PRINTER_STOPPED)
+      target = NextFreeMemberOf(cls);
+  } else if (printer_t* prn = LookupPrinter(dest)) {
+    target = prn;
+    if (target->type & PRINTER_IMPLICIT) {
+      *shared = true;
+      target = target->state == IPP_PRINTER_STOPPED ? nullptr : NextFreeMemberOf(target);
+    }
+  } else {
+    *gone = true;
+  }
+  return target && CanTakeJob(target) ? target : nullptr;
+}
+
 void run_pending_pass() {
   time_t now = JobClock();
-  for (job_t* job = Jobs; job;) {
-    job_t* next = job->next;  // starting or purging may free `job`
-    int state = JobState(job);
-    if (state == IPP_JOB_HELD && job->hold_until != 0 && job->hold_until <= now && job->id != HoldingJobId) {
-      SetJobState(job, IPP_JOB_PENDING);
-      job->hold_until = 0;  // served: a later hold must not end at this time
-      // Saved, so that a restart does not hold it once more (an "HH:MM" hold
-      // would wait another day).
-      SaveJob(job->id);
-      state = IPP_JOB_PENDING;
-    }
-    if (state != IPP_JOB_PENDING) {
-      job = next;
+  // Timed holds that have ended; by id, as releasing changes the set.
+  std::vector<int> due;
+  for (const job_t* job : HeldJobs)
+    if (job->hold_until != 0 && job->hold_until <= now && job->id != HoldingJobId) due.push_back(job->id);
+  for (int id : due) {
+    job_t* job = LookupJob(id);
+    if (!job || JobState(job) != IPP_JOB_HELD) continue;
+    SetJobState(job, IPP_JOB_PENDING);
+    job->hold_until = 0;  // served: a later hold must not end at this time
+    // Saved, so that a restart does not hold it once more (an "HH:MM" hold
+    // would wait another day).
+    SaveJob(job->id);
+  }
+
+  // Pending jobs in queue order. A printer found busy stays busy for the
+  // rest of the pass (a job ending meanwhile asks for another pass), so the
+  // jobs behind it for the same printer are passed over without lookups.
+  std::vector<std::string> busy;
+  auto is_busy = [&busy](const std::string& dest) {
+    for (const std::string& d : busy)
+      if (d == dest) return true;
+    return false;
+  };
+  for (auto it = PendingJobs.begin(); it != PendingJobs.end();) {
+    job_t* job = *it;
+    if (is_busy(job->dest)) {
+      ++it;
       continue;
     }
-
-    printer_t* target = nullptr;
-    printer_t* cls = LookupClass(job->dest);
-    printer_t* prn = nullptr;
-    if (cls) {
-      if (cls->type & PRINTER_REMOTE)
-        target = cls;
-      else if (cls->state != IPP_PRINTER_STOPPED)
-        target = NextFreeMemberOf(cls);
-    } else if ((prn = LookupPrinter(job->dest))) {
-      target = prn;
-      if (target->type & PRINTER_IMPLICIT)
-        target = target->state == IPP_PRINTER_STOPPED ? nullptr : NextFreeMemberOf(target);
-    }
-
-    if (!cls && !prn) {
+    const queue_key key = queue_order::key(job);
+    bool gone = false, shared = false;
+    printer_t* target = target_for(job->dest, &gone, &shared);
+    if (gone) {
       LogDiagnostic(L_WARN, "Printer/class %s has gone away; cancelling job %d!", job->dest.c_str(), job->id);
       CancelJob(job->id, 1);
-    } else if (target && CanTakeJob(target) && StartJobHook) {
+    } else if (target && StartJobHook) {
       StartJobHook(job->id, target);
+    } else {
+      if (!shared) busy.push_back(job->dest);
+      ++it;
+      continue;
     }
-    job = next;
+    // Starting or cancelling changes the set and may free jobs: go on from
+    // the place of the job just handled.
+    it = PendingJobs.upper_bound(key);
   }
 }
 

@@ -36,10 +36,11 @@ void SetJobState(job_t* job, int state) {
     job->state->value_tag = IPP_TAG_ENUM;
     job->state->values[0].integer = state;
     ippTouch(job->attrs.get());
-    return;
+  } else {
+    if (!job->attrs) job->attrs.reset(ippNew());
+    job->state = ippAddInteger(job->attrs.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", state);
   }
-  if (!job->attrs) job->attrs.reset(ippNew());
-  job->state = ippAddInteger(job->attrs.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", state);
+  SyncStateSets(job);
 }
 
 void StampJobTime(job_t* job, std::string_view name) {
@@ -54,9 +55,8 @@ void StampJobTime(job_t* job, std::string_view name) {
 }
 
 job_t* LookupJob(int id) {
-  for (job_t* job = Jobs; job; job = job->next)
-    if (job->id == id) return job;
-  return nullptr;
+  auto it = JobIndex.find(id);
+  return it == JobIndex.end() ? nullptr : it->second;
 }
 
 int CountPrinterJobs(std::string_view dest) {

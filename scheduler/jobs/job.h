@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +38,7 @@ struct job_t {
   job_t* next = nullptr;                // queue link
   int id = 0;                           // unique, from 1 up
   int priority = 50;                    // job-priority, 1 to 100
+  uint64_t place = 0;                   // order within a priority: the queue sorts by priority, then place
   ipp_attribute_t* state = nullptr;     // "job-state" (enum) in attrs; see JobState
   ipp_attribute_t* sheets = nullptr;    // "job-media-sheets-completed" in attrs, or null
   time_t hold_until = 0;                // release time of a held job; 0 = only by request
@@ -98,6 +100,9 @@ void StampJobTime(job_t* job, std::string_view name);
 
 // The job with that id, or null.
 job_t* LookupJob(int id);
+// The first processing job, in queue order, for which `match` is true, or
+// null. Only processing jobs are looked at, not the whole queue.
+job_t* FindProcessingJob(const std::function<bool(const job_t*)>& match);
 
 // The job-group attributes of the job's attribute set, encoded, made again
 // only when the set changed since the last call (its change count; code that

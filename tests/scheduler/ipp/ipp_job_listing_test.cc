@@ -61,7 +61,7 @@ class JobListingTest : public ::testing::Test {
     ippAddString(a, IPP_TAG_OPERATION, IPP_TAG_CHARSET, "attributes-charset", "", "utf-8");
     ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", job->id);
     ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-priority", 50);
-    job->state = ippAddInteger(a, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", state);
+    SetJobState(job, state);
     ippAddString(a, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", "", name);
     ippAddOutOfBand(a, IPP_TAG_JOB, IPP_TAG_NOVALUE, "time-at-processing");
     ippAddString(a, IPP_TAG_JOB, IPP_TAG_URI, "job-printer-uri", "", "ipp://localhost/printers/lab");

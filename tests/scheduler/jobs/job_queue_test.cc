@@ -114,6 +114,64 @@ TEST_F(JobQueueTest, HigherPriorityStartsFirst) {
   EXPECT_EQ(jobtest::RunnerCalls, std::vector<std::string>{"start 2 laser"});
 }
 
+// Pending jobs start in queue order however they came to be pending (new,
+// re-prioritised, requeued from history, released, timed hold ended), with
+// finished jobs kept as history in between, and again after a reload.
+TEST_F(JobQueueTest, StartsFollowTheQueueThroughHistoryAndChanges) {
+  PreserveJobFiles = 1;
+  printer_t* laser = Printer("laser", IPP_PRINTER_STOPPED);
+  Submit("laser", 50, "alice", IPP_JOB_COMPLETED);                        // 1: history
+  Submit("laser", 50);                                                    // 2
+  Submit("laser", 50, "alice", IPP_JOB_COMPLETED);                        // 3: requeued below
+  Submit("laser", 20);                                                    // 4
+  Submit("laser", 80);                                                    // 5: lowered below
+  Submit("laser", 50, "alice", IPP_JOB_HELD, {"%!PS\n"}, "indefinite");  // 6: released below
+  Submit("laser", 50);                                                    // 7: raised below
+  Submit("laser", 50, "alice", IPP_JOB_HELD, {"%!PS\n"}, "indefinite");  // 8: its hold ends
+  Submit("laser", 50, "alice", IPP_JOB_CANCELLED);                        // 9: history
+  ASSERT_EQ(ChangeJobPriority(7, 90), 1);
+  ASSERT_EQ(ChangeJobPriority(5, 50), 1);  // behind its equals
+  ASSERT_EQ(RequeueJob(3), 1);
+  ASSERT_EQ(ReleaseJob(6), 1);
+  LookupJob(8)->hold_until = jobtest::Now - 1;
+  EXPECT_TRUE(jobtest::RunnerCalls.empty()) << "the printer is stopped";
+  EXPECT_EQ(Order(), "7,1,2,3,6,8,9,5,4");
+
+  // Each pass starts one job; the test's runner finishes it before the next.
+  auto run_all = [&] {
+    for (int pass = 0; pass < 20; pass++) {
+      size_t before = jobtest::RunnerCalls.size();
+      RunPendingJobs();
+      if (jobtest::RunnerCalls.size() == before) return;
+      ASSERT_EQ(jobtest::RunnerCalls.size(), before + 1) << "one printer, one job at a time";
+      job_t* job = laser->job;
+      ASSERT_NE(job, nullptr);
+      SetJobState(job, IPP_JOB_COMPLETED);
+      laser->job = nullptr;
+      laser->state = IPP_PRINTER_IDLE;
+    }
+  };
+  laser->state = IPP_PRINTER_IDLE;
+  run_all();
+  EXPECT_EQ(jobtest::RunnerCalls, (std::vector<std::string>{"start 7 laser", "start 2 laser", "start 3 laser",
+                                                            "start 6 laser", "start 8 laser", "start 5 laser",
+                                                            "start 4 laser"}));
+
+  // A reload queues equal priorities by id: requeued history and new jobs
+  // after it keep that order.
+  for (int id : {1, 2, 3, 9}) ASSERT_EQ(RequeueJob(id), 1);
+  Submit("laser", 50);  // 10
+  ASSERT_EQ(ChangeJobPriority(2, 60), 1);
+  for (const job_t* j = Jobs; j; j = j->next) ASSERT_EQ(SaveJob(j->id), 1);
+  DiscardAllJobs();
+  LoadAllJobs();
+  Submit("laser", 50);  // 11, after everything loaded
+  jobtest::RunnerCalls.clear();
+  run_all();
+  EXPECT_EQ(jobtest::RunnerCalls, (std::vector<std::string>{"start 2 laser", "start 1 laser", "start 3 laser",
+                                                            "start 9 laser", "start 10 laser", "start 11 laser"}));
+}
+
 TEST_F(JobQueueTest, RemoteDestinations) {
   printer_t* far = Printer("far", IPP_PRINTER_STOPPED, PRINTER_REMOTE);
   far->hostname = "far.example.org";
