@@ -166,6 +166,36 @@ TEST_F(CgiServer, GetRunsTheScriptWithTheCgiEnvironment) {
   EXPECT_EQ(e2.getenv("QUERY_STRING"), "<missing>");
 }
 
+// The client's Cookie header reaches the program as HTTP_COOKIE, cut at the
+// field limit of 255 characters; a request without one (even on the same
+// connection, after one with a cookie) has no such variable.
+TEST_F(CgiServer, ACookieReachesTheProgramOnlyWhenSent) {
+  Start();
+  RawHttp http(root_.port());
+  const std::string long_cookie = "big=" + std::string(400, 'c');
+  const struct {
+    const char* what;
+    std::string fields;
+    std::string want;
+  } cases[] = {
+      {"a cookie", "Cookie: session=abc123; lang=de\r\n", "session=abc123; lang=de"},
+      {"no cookie after one", "", "<missing>"},
+      {"a long cookie is cut", "Cookie: " + long_cookie + "\r\n", long_cookie.substr(0, 255)},
+      {"the header name in any case", "cOOKIE: x=1\r\n", "x=1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RawHttp::Response r = http.Exchange(Get("/cgi/echo.cgi", c.fields));
+    ASSERT_EQ(r.status, 200) << r.head;
+    Echo e = ParseEcho(r.body);
+    EXPECT_EQ(e.getenv("HTTP_COOKIE"), c.want);
+    if (c.want != "<missing>") {
+      // Among the client's fields, before the resource's own entries.
+      EXPECT_LT(e.env_index("HTTP_COOKIE"), e.env_index("SCRIPT_NAME"));
+    }
+  }
+}
+
 TEST_F(CgiServer, PostGivesTheBodyOnStandardInput) {
   Start();
   RawHttp http(root_.port());
