@@ -196,6 +196,57 @@ TEST_F(CgiServer, ACookieReachesTheProgramOnlyWhenSent) {
   }
 }
 
+// A program's "Status:" and "Location:" lines decide the status line; the
+// answers stay well framed, so the connection carries the next request.
+TEST_F(CgiServer, ProgramsChooseTheirStatus) {
+  ASSERT_TRUE(WriteFile(root_.file("doc/cgi/status.cgi"),
+                        "#!/bin/sh\n"
+                        "case \"$QUERY_STRING\" in\n"
+                        "see) printf 'Status: 303 See Other\\nLocation: /cgi/echo.cgi\\n\\n' ;;\n"
+                        "moved) printf 'Location: /elsewhere\\nContent-Type: text/plain\\n\\nmoved\\n' ;;\n"
+                        "gone) printf 'Status: 410 Gone For Good\\nContent-Type: text/plain\\n\\nno more\\n' ;;\n"
+                        "empty) printf 'Status: 204\\n\\nnot sent\\n' ;;\n"
+                        "bad) printf 'Status: 777 Lucky\\nContent-Type: text/plain\\n\\nstill ok\\n' ;;\n"
+                        "esac\n",
+                        0755));
+  Start();
+  const struct {
+    const char* query;
+    int status;
+    const char* reason;
+    const char* location;
+    const char* body;
+  } cases[] = {
+      {"see", 303, "See Other", "/cgi/echo.cgi", ""},
+      {"moved", 302, "Moved Temporarily", "/elsewhere", "moved\n"},
+      {"gone", 410, "Gone For Good", "", "no more\n"},
+      {"empty", 204, "No Content", "", ""},
+      {"bad", 200, "OK", "", "still ok\n"},
+  };
+  RawHttp http(root_.port());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    RawHttp::Response r = http.Exchange(Get(std::string("/cgi/status.cgi?") + c.query));
+    ASSERT_EQ(r.status, c.status) << r.head;
+    EXPECT_TRUE(r.head.starts_with("HTTP/1.1 " + std::to_string(c.status) + " " + c.reason + "\r\n")) << r.head;
+    EXPECT_EQ(r.Header("Location"), c.location);
+    EXPECT_EQ(r.Header("Status"), "") << r.head;
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_FALSE(r.closed);
+    // One status line only.
+    EXPECT_EQ(r.head.find("HTTP/", 1), std::string::npos) << r.head;
+  }
+  // The connection is still in step: a last request is answered in full.
+  RawHttp::Response last = http.Exchange(Get("/cgi/echo.cgi?after"));
+  ASSERT_EQ(last.status, 200) << last.head;
+  EXPECT_EQ(ParseEcho(last.body).getenv("QUERY_STRING"), "after");
+  // The access log shows the status sent.
+  EXPECT_TRUE(WaitUntil([&] { return root_.AccessLog().find("status.cgi?see HTTP/1.1\" 303 ") != std::string::npos; }))
+      << root_.AccessLog();
+  EXPECT_NE(root_.AccessLog().find("status.cgi?gone HTTP/1.1\" 410 "), std::string::npos) << root_.AccessLog();
+  EXPECT_TRUE(root_.WaitForLog("ignoring CGI status \"777 Lucky\""));
+}
+
 TEST_F(CgiServer, PostGivesTheBodyOnStandardInput) {
   Start();
   RawHttp http(root_.port());
