@@ -1,15 +1,17 @@
-// admin.cgi: printer administration. GET shows the printers with their
-// controls and the form to add one (?op=modify-printer&printer_name=X fills
-// it with a printer's settings); every change is a POST: add-printer (new
-// or changed, with a model from the driver catalogue or an uploaded PPD
-// file), start-printer, stop-printer, accept-jobs, reject-jobs,
-// set-as-default and delete-printer (which asks once more first).
+// admin.cgi: printer and class administration. GET shows the printers with
+// their controls and the form to add one (?op=modify-printer&printer_name=X
+// fills it with a printer's settings), then the classes (class-admin.h);
+// every change is a POST: add-printer (new or changed, with a model from
+// the driver catalogue or an uploaded PPD file), start-printer,
+// stop-printer, accept-jobs, reject-jobs, set-as-default and delete-printer
+// (which asks once more first), and the class posts.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "cgi-common.h"
+#include "class-admin.h"
 #include "command-common.h"
 #include "vorn/fd.h"
 #include "vorn/file.h"
@@ -23,18 +25,6 @@ using vorn::cmd::attr_group;
 const std::vector<std::string> kPrinterAttributes = {
     "printer-name", "printer-info", "printer-location", "printer-state", "printer-state-message",
     "printer-is-accepting-jobs", "device-uri", "printer-make-and-model"};
-
-void ActionButton(page_t& page, const std::string& printer, const char* op, const char* label) {
-  page.raw("<form class=\"inline\" method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"")
-      .raw(op)
-      .raw("\"><input type=\"hidden\" name=\"printer_name\" value=\"")
-      .text(printer)
-      .raw("\">");
-  TokenField(page);
-  page.raw("<button type=\"submit\">")
-      .raw(label)
-      .raw("</button></form>");
-}
 
 // The add/modify form. `current` holds the printer's settings when it is
 // changed, null for a new one.
@@ -96,6 +86,7 @@ void PrinterForm(page_t& page, session_t& session, const attr_group* current) {
 }
 
 int Overview(session_t& session, const form_t& form) {
+  if (form.get("op") == "modify-class") return ClassFormPage(session, form);
   page_t page;
   std::string error;
   if (form.get("op") == "modify-printer") {
@@ -125,6 +116,7 @@ int Overview(session_t& session, const form_t& form) {
   if (ipp_ptr d = session.Do(def, "/", ignored))
     if (const ipp_attribute_t* a = ippFindAttribute(d.get(), "printer-name", IPP_TAG_NAME); a && !a->values.empty())
       default_name = a->values[0].string.text;
+  std::vector<std::string> names;
   if (!printers) {
     Notice(page, error, true);
   } else {
@@ -134,6 +126,7 @@ int Overview(session_t& session, const form_t& form) {
       page.raw("<div class=\"scroll\"><table class=\"admin\">\n<tr><th>Printer</th><th>State</th><th>Actions</th></tr>\n");
     for (const attr_group& p : list) {
       const std::string name = p.text("printer-name", IPP_TAG_NAME);
+      names.push_back(name);
       const bool stopped = p.integer("printer-state", IPP_TAG_ENUM, 0) == IPP_PRINTER_STOPPED;
       const bool accepting = p.boolean("printer-is-accepting-jobs", false);
       page.raw("<tr><td>").text(name);
@@ -142,10 +135,10 @@ int Overview(session_t& session, const form_t& form) {
       page.text(PrinterStateText(p.integer("printer-state", IPP_TAG_ENUM, 0)));
       page.raw(accepting ? ", accepting" : ", rejecting").raw("</td><td>");
       if (IsValidName(name)) {
-        ActionButton(page, name, stopped ? "start-printer" : "stop-printer", stopped ? "Start" : "Stop");
-        ActionButton(page, name, accepting ? "reject-jobs" : "accept-jobs", accepting ? "Reject jobs" : "Accept jobs");
-        if (name != default_name) ActionButton(page, name, "set-as-default", "Set as default");
-        ActionButton(page, name, "delete-printer", "Delete");
+        ActionButton(page, "printer_name", name, stopped ? "start-printer" : "stop-printer", stopped ? "Start" : "Stop");
+        ActionButton(page, "printer_name", name, accepting ? "reject-jobs" : "accept-jobs", accepting ? "Reject jobs" : "Accept jobs");
+        if (name != default_name) ActionButton(page, "printer_name", name, "set-as-default", "Set as default");
+        ActionButton(page, "printer_name", name, "delete-printer", "Delete");
         page.raw("<a href=\"/admin?op=modify-printer&amp;printer_name=").text(UrlEncode(name)).raw("\">Change</a>");
       }
       page.raw("</td></tr>\n");
@@ -153,6 +146,7 @@ int Overview(session_t& session, const form_t& form) {
     if (!list.empty()) page.raw("</table></div>\n");
   }
   PrinterForm(page, session, nullptr);
+  ClassSection(page, session, names);
   PageFoot(page);
   return Send(page);
 }
@@ -237,6 +231,8 @@ int Change(session_t& session, const form_t& form) {
   std::string error;
   if (!CheckFormToken(form)) {
     Notice(page, kStaleForm, true);
+  } else if (IsClassOp(op_name)) {
+    ChangeClass(session, form, page);
   } else if (!op) {
     Notice(page, "Unknown operation.", true);
   } else if (!IsValidName(name)) {

@@ -113,10 +113,30 @@ void TokenField(page_t& page) {
   page.raw("<input type=\"hidden\" name=\"token\" value=\"").text(FormToken()).raw("\">");
 }
 
+void ActionButton(page_t& page, std::string_view field, std::string_view value, std::string_view op,
+                  std::string_view label) {
+  page.raw("<form class=\"inline\" method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"")
+      .text(op)
+      .raw("\"><input type=\"hidden\" name=\"")
+      .text(field)
+      .raw("\" value=\"")
+      .text(value)
+      .raw("\">");
+  TokenField(page);
+  page.raw("<button type=\"submit\">").raw(label).raw("</button></form>");
+}
+
 std::string form_t::get(std::string_view name, std::string_view fallback) const {
   for (const auto& [n, v] : fields)
     if (n == name) return v;
   return std::string(fallback);
+}
+
+std::vector<std::string> form_t::all(std::string_view name) const {
+  std::vector<std::string> values;
+  for (const auto& [n, v] : fields)
+    if (n == name) values.push_back(v);
+  return values;
 }
 
 bool form_t::has(std::string_view name) const {

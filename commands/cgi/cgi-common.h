@@ -37,6 +37,8 @@ struct form_t {
 
   // The first value of `name`, or `fallback`.
   std::string get(std::string_view name, std::string_view fallback = "") const;
+  // Every value of `name`, in order (checkboxes of one name).
+  std::vector<std::string> all(std::string_view name) const;
   bool has(std::string_view name) const;
   const upload_t* upload(std::string_view name) const;
 };
@@ -101,6 +103,11 @@ struct page_t {
 
 // The hidden field with FormToken(), for every form posted to us.
 void TokenField(page_t& page);
+
+// A one-button form posting `op` with `field`=`value` (and the token) to
+// /admin; `label` is markup of our own.
+void ActionButton(page_t& page, std::string_view field, std::string_view value, std::string_view op,
+                  std::string_view label);
 
 // The CGI header, the document head with the style sheet, the navigation
 // and the heading `title`.

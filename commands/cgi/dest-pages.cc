@@ -58,6 +58,8 @@ int ListPage(session_t& session, bool is_class) {
     }
     page.raw("</table></div>\n");
   }
+  page.raw(is_class ? "<p><a href=\"/admin#classes\">Add or change classes</a></p>\n"
+                    : "<p><a href=\"/admin\">Add or change printers</a></p>\n");
   PageFoot(page);
   return Send(page);
 }
@@ -100,7 +102,10 @@ int DestPage(session_t& session, const std::string& name, bool is_class) {
   StateCells(page, d);
   page.raw("</tr>\n");
   row("Queued jobs", std::to_string(d.integer("queued-job-count", IPP_TAG_INTEGER, 0)));
-  page.raw("</table></div>\n<h2>Jobs</h2>\n");
+  page.raw("</table></div>\n<p><a href=\"/admin?op=");
+  page.raw(is_class ? "modify-class&amp;class_name=" : "modify-printer&amp;printer_name=").text(UrlEncode(name));
+  page.raw(is_class ? "\">Change this class</a></p>\n" : "\">Change this printer</a></p>\n");
+  page.raw("<h2>Jobs</h2>\n");
   const std::string uri = std::string("ipp://localhost/") + Folder(is_class) + "/" + name;
   ipp_ptr jobs = GetJobs(session, uri, is_class ? "/classes/" : "/printers/", false, error);
   if (jobs)

@@ -17,7 +17,7 @@ constexpr const char* kFieldNames[HTTP_FIELD_MAX] = {
     "Date",             "Host",          "If-Modified-Since", "If-Unmodified-Since",
     "Keep-Alive",       "Last-Modified", "Link",              "Location",
     "Range",            "Referer",       "Retry-After",       "Transfer-Encoding",
-    "Upgrade",          "User-Agent",    "WWW-Authenticate",
+    "Upgrade",          "User-Agent",    "WWW-Authenticate",  "Cookie",
 };
 
 bool valid(http_field_t field) { return field >= 0 && field < HTTP_FIELD_MAX; }

@@ -246,10 +246,11 @@ int send_request(http_t* http, http_state_t state, const char* method, const cha
     std::string host;
     if (f == HTTP_FIELD_HOST && !value[0]) value = (host = host_field(http)).c_str();
     if (f == HTTP_FIELD_AUTHORIZATION && !value[0]) value = http->authstring;
+    // A cookie set for this request wins over the one kept from Set-Cookie.
+    if (f == HTTP_FIELD_COOKIE && !value[0]) value = http->cookie;
     if (!value[0]) continue;
     req.append(httpFieldName(http_field_t(f))).append(": ").append(value).append("\r\n");
   }
-  if (http->cookie[0]) req.append("Cookie: ").append(http->cookie).append("\r\n");
   req += "\r\n";
 
   // How the body that follows is written.

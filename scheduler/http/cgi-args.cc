@@ -116,6 +116,8 @@ std::vector<std::string> CGIEnvironment(const client_t* con) {
   env.push_back("VORN_SERVERROOT=" + ServerRoot);
   for (std::string& e : daemon.inherited) env.push_back(std::move(e));
 
+  if (http.fields[HTTP_FIELD_COOKIE][0])
+    env.push_back(std::string("HTTP_COOKIE=") + http.fields[HTTP_FIELD_COOKIE]);
   if (http.fields[HTTP_FIELD_USER_AGENT][0])
     env.push_back(std::string("HTTP_USER_AGENT=") + http.fields[HTTP_FIELD_USER_AGENT]);
   std::string_view resource = con->resource;

@@ -125,20 +125,19 @@ int SendCommand(client_t* con, const std::string& command, const std::string& op
   con->cgi_output = true;
   con->cgi_headers_done = false;
   con->cgi_line.clear();
+  con->cgi_fields.clear();
+  con->cgi_status = http_status_t(0);
+  con->cgi_reason.clear();
+  con->cgi_location = false;
   LogDiagnostic(L_DEBUG2, "SendCommand: Adding fd %d to InputSet...", pipe);
   InputSet.set(pipe);
   LogDiagnostic(L_DEBUG2, "SendCommand: Adding fd %d to OutputSet...", fd);
 
-  // The program's own header lines follow (RelayCGIOutput).
-  std::string header = FormatHeader(con, HTTP_OK, nullptr);
-  if (http.version == HTTP_1_1) {
-    http.data_encoding = HTTP_ENCODE_CHUNKED;
-    header += "Transfer-Encoding: chunked\r\n";
-  } else {
-    http.data_encoding = HTTP_ENCODE_LENGTH;
-  }
+  // The status line waits for the program's header lines, which may
+  // change it (RelayCGIOutput).
+  http.data_encoding = http.version == HTTP_1_1 ? HTTP_ENCODE_CHUNKED : HTTP_ENCODE_LENGTH;
   http.data_remaining = 0;
-  QueueOutput(con, header);
+  QueueOutput(con, "");
   return 1;
 }
 

@@ -58,11 +58,22 @@ bool CGILogLine(std::string_view line, int* level, std::string_view* text);
 
 // ---- The output relay (cgi-output.cc) ----
 
-// Appends `data`, bytes of the program's output, to the client's output:
-// header lines until the first empty one, each ended by "\r\n" (a header
-// line longer than kMaxCGIHeaderLine is cut), then the body, as chunks
-// when the connection uses chunked encoding.
+// Appends `data`, bytes of the program's output, to the client's output.
+// The program's header lines, up to the first empty one, are held until
+// that line: then the status line with the scheduler's own header lines
+// (FormatHeader, and "Transfer-Encoding: chunked" when the connection uses
+// chunked encoding) goes out, followed by the program's lines, each ended
+// by "\r\n". A header line longer than kMaxCGIHeaderLine is cut; lines
+// beyond kMaxCGIHeaderBlock bytes in all are dropped.
+//
+// The status is the one of the program's "Status: NNN reason" line (not
+// relayed; 200 to 599, the reason text kept when plain), else 302 when
+// it gave a "Location:" line, else 200. A malformed or out-of-range status
+// keeps 200 and is logged at debug. After a 204 or 304 status the body is
+// dropped and nothing is chunked. The body follows as chunks when the
+// connection uses chunked encoding.
 constexpr size_t kMaxCGIHeaderLine = 8192;
+constexpr size_t kMaxCGIHeaderBlock = 65536;
 void RelayCGIOutput(client_t* con, std::string_view data);
 
 // The program's output has ended: a header it left unfinished is ended, so

@@ -294,7 +294,7 @@ bool ClientDrainExpired(const client_t* con, time_t now) {
 void finish_response(client_t* con) {
   http_t& http = con->http;
   int fd = http.fd;
-  WriteAccessLine(con, HTTP_OK);
+  WriteAccessLine(con, con->cgi_output && con->cgi_status ? con->cgi_status : HTTP_OK);
   if (http.data_encoding == HTTP_ENCODE_CHUNKED) con->output += "0\r\n\r\n";
   http.state = HTTP_WAITING;
   if (con->file) {

@@ -81,6 +81,14 @@ struct client_t {
   bool cgi_output = false;        // `file` is a CGI program's output pipe
   bool cgi_headers_done = false;  // its header lines are complete
   std::string cgi_line;           // the header line being received
+  // The program's header lines held until the block ends (each ended by
+  // "\r\n"), since a "Status:" line among them changes the status line
+  // that goes first. The status it gave (0 while none), its reason text,
+  // whether it gave a Location; once the block has ended, the status sent.
+  std::string cgi_fields;
+  http_status_t cgi_status = http_status_t(0);
+  std::string cgi_reason;
+  bool cgi_location = false;
 
   lang_ptr language;  // catalogue chosen from Accept-Language
 

@@ -166,6 +166,87 @@ TEST_F(CgiServer, GetRunsTheScriptWithTheCgiEnvironment) {
   EXPECT_EQ(e2.getenv("QUERY_STRING"), "<missing>");
 }
 
+// The client's Cookie header reaches the program as HTTP_COOKIE, cut at the
+// field limit of 255 characters; a request without one (even on the same
+// connection, after one with a cookie) has no such variable.
+TEST_F(CgiServer, ACookieReachesTheProgramOnlyWhenSent) {
+  Start();
+  RawHttp http(root_.port());
+  const std::string long_cookie = "big=" + std::string(400, 'c');
+  const struct {
+    const char* what;
+    std::string fields;
+    std::string want;
+  } cases[] = {
+      {"a cookie", "Cookie: session=abc123; lang=de\r\n", "session=abc123; lang=de"},
+      {"no cookie after one", "", "<missing>"},
+      {"a long cookie is cut", "Cookie: " + long_cookie + "\r\n", long_cookie.substr(0, 255)},
+      {"the header name in any case", "cOOKIE: x=1\r\n", "x=1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RawHttp::Response r = http.Exchange(Get("/cgi/echo.cgi", c.fields));
+    ASSERT_EQ(r.status, 200) << r.head;
+    Echo e = ParseEcho(r.body);
+    EXPECT_EQ(e.getenv("HTTP_COOKIE"), c.want);
+    if (c.want != "<missing>") {
+      // Among the client's fields, before the resource's own entries.
+      EXPECT_LT(e.env_index("HTTP_COOKIE"), e.env_index("SCRIPT_NAME"));
+    }
+  }
+}
+
+// A program's "Status:" and "Location:" lines decide the status line; the
+// answers stay well framed, so the connection carries the next request.
+TEST_F(CgiServer, ProgramsChooseTheirStatus) {
+  ASSERT_TRUE(WriteFile(root_.file("doc/cgi/status.cgi"),
+                        "#!/bin/sh\n"
+                        "case \"$QUERY_STRING\" in\n"
+                        "see) printf 'Status: 303 See Other\\nLocation: /cgi/echo.cgi\\n\\n' ;;\n"
+                        "moved) printf 'Location: /elsewhere\\nContent-Type: text/plain\\n\\nmoved\\n' ;;\n"
+                        "gone) printf 'Status: 410 Gone For Good\\nContent-Type: text/plain\\n\\nno more\\n' ;;\n"
+                        "empty) printf 'Status: 204\\n\\nnot sent\\n' ;;\n"
+                        "bad) printf 'Status: 777 Lucky\\nContent-Type: text/plain\\n\\nstill ok\\n' ;;\n"
+                        "esac\n",
+                        0755));
+  Start();
+  const struct {
+    const char* query;
+    int status;
+    const char* reason;
+    const char* location;
+    const char* body;
+  } cases[] = {
+      {"see", 303, "See Other", "/cgi/echo.cgi", ""},
+      {"moved", 302, "Moved Temporarily", "/elsewhere", "moved\n"},
+      {"gone", 410, "Gone For Good", "", "no more\n"},
+      {"empty", 204, "No Content", "", ""},
+      {"bad", 200, "OK", "", "still ok\n"},
+  };
+  RawHttp http(root_.port());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    RawHttp::Response r = http.Exchange(Get(std::string("/cgi/status.cgi?") + c.query));
+    ASSERT_EQ(r.status, c.status) << r.head;
+    EXPECT_TRUE(r.head.starts_with("HTTP/1.1 " + std::to_string(c.status) + " " + c.reason + "\r\n")) << r.head;
+    EXPECT_EQ(r.Header("Location"), c.location);
+    EXPECT_EQ(r.Header("Status"), "") << r.head;
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_FALSE(r.closed);
+    // One status line only.
+    EXPECT_EQ(r.head.find("HTTP/", 1), std::string::npos) << r.head;
+  }
+  // The connection is still in step: a last request is answered in full.
+  RawHttp::Response last = http.Exchange(Get("/cgi/echo.cgi?after"));
+  ASSERT_EQ(last.status, 200) << last.head;
+  EXPECT_EQ(ParseEcho(last.body).getenv("QUERY_STRING"), "after");
+  // The access log shows the status sent.
+  EXPECT_TRUE(WaitUntil([&] { return root_.AccessLog().find("status.cgi?see HTTP/1.1\" 303 ") != std::string::npos; }))
+      << root_.AccessLog();
+  EXPECT_NE(root_.AccessLog().find("status.cgi?gone HTTP/1.1\" 410 "), std::string::npos) << root_.AccessLog();
+  EXPECT_TRUE(root_.WaitForLog("ignoring CGI status \"777 Lucky\""));
+}
+
 TEST_F(CgiServer, PostGivesTheBodyOnStandardInput) {
   Start();
   RawHttp http(root_.port());

@@ -153,6 +153,7 @@ enum http_field_t : int {
   HTTP_FIELD_UPGRADE,
   HTTP_FIELD_USER_AGENT,
   HTTP_FIELD_WWW_AUTHENTICATE,
+  HTTP_FIELD_COOKIE,  // a client's cookies (the server side; see `cookie` for clients)
   HTTP_FIELD_MAX,
 };
 

@@ -1,6 +1,7 @@
 // The web interface in a real browser (chromium-headless-shell driven by
 // puppeteer-core) against a running vornd that runs the CGI programs: the
-// printer list, cancelling a job and adding a printer, with screenshots.
+// printer list, cancelling a job, adding a printer and a class, with
+// screenshots.
 // The web user signs in with a digest password; the programs act for them
 // at the scheduler with their local certificate.
 #include <gtest/gtest.h>
@@ -47,6 +48,7 @@ TEST(CgiBrowser, ListCancelAndAddInChromium) {
   const std::string log = server.s_.root_.ErrorLog();
   EXPECT_NE(log.find("Job " + job + " was cancelled by 'alice'."), std::string::npos) << log;
   EXPECT_NE(log.find("New printer 'webprinter' added by 'alice'."), std::string::npos);
+  EXPECT_NE(log.find("New class 'webclass' added by 'alice'."), std::string::npos);
   EXPECT_NE(server.s_.root_.AccessLog().find("localhost - alice ["), std::string::npos);
   EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
 
@@ -54,8 +56,11 @@ TEST(CgiBrowser, ListCancelAndAddInChromium) {
   EXPECT_EQ(server.s_.JobAttributes(std::stoi(job)).value(1, "job-state"), "7");
   EXPECT_NE(ReadFile(server.s_.root_.file("printers.conf")).find("<Printer webprinter>\nInfo Added \"from\" <the> browser\n"),
             std::string::npos);
+  EXPECT_NE(ReadFile(server.s_.root_.file("classes.conf")).find("<Class webclass>\nInfo Both <of> them\n"),
+            std::string::npos)
+      << ReadFile(server.s_.root_.file("classes.conf"));
   for (const char* png : {"printers.png", "printers-phone.png", "jobs-cancelled.png", "admin-form.png",
-                          "admin-added.png"}) {
+                          "admin-added.png", "admin-class-form.png", "admin-class-added.png"}) {
     const std::string bytes = ReadFile(shots + "/" + png);
     EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n") << png;
   }

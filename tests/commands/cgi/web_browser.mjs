@@ -1,7 +1,7 @@
 // Drives the web interface of a running vornd in chromium-headless-shell
 // through puppeteer-core: lists the printers (also on a phone-sized
-// screen), cancels a job, adds a printer, and saves a screenshot of each
-// page. Any alert() or script element from a printer's values fails it.
+// screen), cancels a job, adds a printer and then a class of two printers,
+// and saves a screenshot of each page. Any alert() or script element from a printer's values fails it.
 //
 //   node web_browser.mjs PORT SCREENSHOT_DIR BROWSER JOB_ID USER PASSWORD
 import { createRequire } from 'node:module';
@@ -88,6 +88,25 @@ try {
   check(description === 'Added "from" <the> browser', `webprinter's description: ${JSON.stringify(description)}`);
   const jobs = await page.$eval('main', (m) => m.textContent);
   check(jobs.includes('No jobs.'), `webprinter's page lists no jobs: ${JSON.stringify(jobs)}`);
+
+  // A class of two printers through the class form of the administration.
+  await page.goto(`${base}/admin`, { waitUntil: 'load' });
+  await page.type('#class-form input[name=class_name]', 'webclass');
+  await page.type('#class-form input[name=class_info]', 'Both <of> them');
+  for (const member of ['lab', 'webprinter']) {
+    const box = await page.$(`#class-form input[name=member][value="${member}"]`);
+    check(box, `no checkbox for ${member} in the class form`);
+    await box.click();
+  }
+  await page.screenshot({ path: path.join(shots, 'admin-class-form.png'), fullPage: true });
+  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('#class-form button[type=submit]')]);
+  const classSaved = await page.$eval('main p', (p) => p.textContent);
+  check(classSaved === 'Class webclass saved.', `after adding the class: ${JSON.stringify(classSaved)}`);
+  await page.screenshot({ path: path.join(shots, 'admin-class-added.png'), fullPage: true });
+  await page.goto(`${base}/classes/webclass`, { waitUntil: 'load' });
+  const classRows = await page.$$eval('table.dest tr', (trs) => trs.map((tr) => tr.innerText));
+  check(classRows.some((r) => r === 'Members\tlab, webprinter'), `webclass shows ${JSON.stringify(classRows)}`);
+  check(classRows.some((r) => r === 'Description\tBoth <of> them'), `webclass shows ${JSON.stringify(classRows)}`);
   check(!failed, 'a dialog opened');
   console.log('web interface checked');
 } catch (e) {

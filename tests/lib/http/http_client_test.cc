@@ -341,6 +341,7 @@ TEST(HttpClient, LengthBodyMovesThePostAlong) {
 TEST(HttpClient, RequestCarriesHostCookieAndFields) {
   ScriptedServer server({"HTTP/1.1 200 OK\r\nSet-Cookie: session=abc123; Path=/\r\nContent-Length: 0\r\n"
                          "Connection: close\r\n\r\n",
+                         "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
                          "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
   Conn http = connect_to(server.port());
   ASSERT_TRUE(http);
@@ -356,11 +357,21 @@ TEST(HttpClient, RequestCarriesHostCookieAndFields) {
   ASSERT_EQ(httpGet(http.get(), "/b"), 0);  // reconnects: the server said close
   ASSERT_EQ(read_headers(http.get()), HTTP_OK);
 
+  // A Cookie field set for a request is sent instead of the kept cookie,
+  // once.
+  httpClearFields(http.get());
+  httpSetField(http.get(), HTTP_FIELD_HOST, "printhost");
+  httpSetField(http.get(), HTTP_FIELD_COOKIE, "mine=1");
+  ASSERT_EQ(httpGet(http.get(), "/c"), 0);
+  ASSERT_EQ(read_headers(http.get()), HTTP_OK);
+
   const auto& requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
+  ASSERT_EQ(requests.size(), 3u);
   const std::string host = "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
   EXPECT_EQ(requests[0], "GET /a HTTP/1.1\r\nAccept-Language: de\r\n" + host + "\r\n");
   EXPECT_EQ(requests[1], "GET /b HTTP/1.1\r\nHost: printhost\r\nCookie: session=abc123\r\n\r\n");
+  EXPECT_EQ(requests[2], "GET /c HTTP/1.1\r\nHost: printhost\r\nCookie: mine=1\r\n\r\n");
+  EXPECT_STREQ(http->cookie, "session=abc123");
 
   httpClearCookie(http.get());
   EXPECT_STREQ(http->cookie, "");
