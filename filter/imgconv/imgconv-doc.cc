@@ -1,7 +1,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
 #include "filter/common/ps-procs.h"
 #include "filter/imgconv/imgconv.h"
