@@ -1,7 +1,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
 #include "filter/common/ps-procs.h"
 #include "filter/imgconv/imgconv.h"
@@ -86,7 +85,22 @@ void write_picture_frame(const imgconv_job& job) {
   if (job.mirror) std::fputs("1 0 translate -1 1 scale\n", job.out);
 }
 
-void write_tile(const imgconv_job& job, int xp, int yp, std::vector<uint8_t>& row) {
+// Feeds the tile's rows to an encoder straight from the picture: one block
+// when the tile spans whole rows, else a row at a time.
+template <class Encoder>
+void encode_tile(const image_t& img, int x0, int y0, int w, int h, Encoder& enc) {
+  const size_t depth = size_t(ImageDepth(img.colorspace));
+  const size_t stride = size_t(img.xsize) * depth;
+  const uint8_t* first = img.pixels.data() + size_t(y0) * stride + size_t(x0) * depth;
+  if (unsigned(w) == img.xsize) {
+    enc.write(first, stride * size_t(h));
+  } else {
+    for (int y = 0; y < h; y++) enc.write(first + size_t(y) * stride, size_t(w) * depth);
+  }
+  enc.finish();
+}
+
+void write_tile(const imgconv_job& job, int xp, int yp) {
   FILE* out = job.out;
   const image_t& img = *job.img;
   const raster::raster_layout& lay = job.lay;
@@ -119,11 +133,7 @@ void write_tile(const imgconv_job& job, int xp, int yp, std::vector<uint8_t>& ro
                  "/DataSource currentfile /ASCII85Decode filter%s/ImageMatrix[%d 0 0 %d 0 %d]>>image\n",
                  w, h, decode, interpolate ? "/Interpolate true" : "", w, -h, h);
     ascii85_writer enc(out);
-    for (int y = y0; y <= y1; y++) {
-      ImageGetRow(&img, x0, y, w, row.data());
-      enc.write(row.data(), size_t(w) * depth);
-    }
-    enc.finish();
+    encode_tile(img, x0, y0, w, h, enc);
   } else {
     std::fprintf(out, "/picture %d string def\n", depth * w);
     std::fprintf(out, "%d %d 8[%d 0 0 %d 0 %d]", w, h, w, -h, h);
@@ -132,11 +142,7 @@ void write_tile(const imgconv_job& job, int xp, int yp, std::vector<uint8_t>& ro
     else
       std::fprintf(out, "{currentfile picture readhexstring pop} false %d colorimage\n", depth);
     hex_writer enc(out);
-    for (int y = y0; y <= y1; y++) {
-      ImageGetRow(&img, x0, y, w, row.data());
-      enc.write(row.data(), size_t(w) * depth);
-    }
-    enc.finish();
+    encode_tile(img, x0, y0, w, h, enc);
   }
 }
 
@@ -150,7 +156,6 @@ int write_document(const imgconv_job& job) {
                lay.ysize * 72 / kLayoutResolution);
   const bool page_lines = job.ppd && job.ppd->filters.empty();
   const vorn_page_t label_page = common_page(job);
-  std::vector<uint8_t> row(size_t(job.img->xsize) * ImageDepth(job.img->colorspace) + 3);
   int page = 0;
   // A write error ends the pages: nothing more can reach the printer.
   bool failed = false;
@@ -163,7 +168,7 @@ int write_document(const imgconv_job& job) {
         std::fprintf(job.out, "%%%%Page: %d %d\n", page, page);
         if (job.ppd) ppdEmit(job.ppd, job.out, PPD_ORDER_PAGE);
         std::fputs("gsave\n", job.out);
-        write_tile(job, xp, yp, row);
+        write_tile(job, xp, yp);
         std::fputs("grestore\n", job.out);
         write_page_labels(job.out, label_page, 0);
         std::fputs("showpage\n", job.out);

@@ -18,6 +18,12 @@ bool gzip_header(const unsigned char* p, size_t n) {
   return n >= kHeaderSize && p[0] == 0x1f && p[1] == 0x8b && p[2] == 8 && p[3] < 32;
 }
 
+// All the data there is, too short for a header but the start of one: a
+// gzip stream cut inside its header, not plain data.
+bool cut_gzip_header(const unsigned char* p, size_t n) {
+  return n >= 2 && n < kHeaderSize && p[0] == 0x1f && p[1] == 0x8b && (n < 3 || p[2] == 8) && (n < 4 || p[3] < 32);
+}
+
 // read() that waits out EINTR and EAGAIN.
 ssize_t read_descriptor(void* ctx, void* buf, size_t len) {
   int fd = int(reinterpret_cast<intptr_t>(ctx));
@@ -90,6 +96,9 @@ ssize_t gzip_reader::read(void* buf, size_t len) {
       zs_->avail_in = unsigned(in_len_);
       state_ = state::gzip;
       gzip_ = true;
+    } else if (cut_gzip_header(in_.get(), in_len_)) {
+      gzip_ = true;
+      return fail(EIO);
     } else {
       state_ = state::plain;
     }

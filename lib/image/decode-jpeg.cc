@@ -63,7 +63,8 @@ static bool decode_jpeg_rows(jpeg_decompress_struct* cinfo, jpeg_failure* fail, 
       cinfo->out_color_space = JCS_RGB;
       channels = 3;
   }
-  if (!alloc_raw(*img, cinfo->image_width, cinfo->image_height, channels, *err)) return false;
+  // Unset samples: a decode that returns true has read every row into them.
+  if (!alloc_raw(*img, cinfo->image_width, cinfo->image_height, channels, *err, true)) return false;
   jpeg_start_decompress(cinfo);
   if (cinfo->output_width != img->width || cinfo->output_height != img->height ||
       cinfo->output_components != channels) {

@@ -42,7 +42,8 @@ bool decode_png(const uint8_t* data, size_t len, raw_image& img, std::string& er
   bool colour = (im.format & PNG_FORMAT_FLAG_COLOR) != 0;
   bool palette = (im.format & PNG_FORMAT_FLAG_COLORMAP) != 0;
   im.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
-  if (!alloc_raw(img, im.width, im.height, colour ? 3 : 1, err)) {
+  // Unset samples: a finished read writes the whole picture.
+  if (!alloc_raw(img, im.width, im.height, colour ? 3 : 1, err, true)) {
     png_image_free(&im);
     return false;
   }

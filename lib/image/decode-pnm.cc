@@ -58,7 +58,7 @@ bool decode_pnm(const uint8_t* data, size_t len, raw_image& img, std::string& er
     return false;
   }
   int ch = kind == 3 || kind == 6 ? 3 : 1;
-  if (!alloc_raw(img, w, h, ch, err)) return false;
+  if (!alloc_raw(img, w, h, ch, err, true)) return false;  // every branch below writes all
   size_t samples = img.pixels.size();
   uint8_t* o = img.pixels.data();
   auto scale = [maxval](uint64_t v) { return uint8_t(v >= maxval ? 255 : (v * 255 + maxval / 2) / maxval); };

@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "vorn/image.h"
+
 namespace vorn::image {
 
 struct raw_image {
   unsigned width = 0, height = 0;
   int channels = 1;  // 1 grey (0 black), 3 RGB, 4 CMYK (0 no ink)
   unsigned xppi = 0, yppi = 0;
-  std::vector<uint8_t> pixels;
+  image_pixels pixels;
 };
 
 // A file in memory read through a library's read callbacks.
@@ -24,8 +26,11 @@ struct mem_file {
 };
 
 // Checks a size from a file against the open's limit, then allocates the
-// pixels. false with `err` set when the size is zero or too large.
-bool alloc_raw(raw_image& img, uint64_t width, uint64_t height, int channels, std::string& err);
+// pixels. false with `err` set when the size is zero or too large. The
+// samples are zero unless `unset` is true, which a reader may ask for only
+// when every way it returns true has written every sample.
+bool alloc_raw(raw_image& img, uint64_t width, uint64_t height, int channels, std::string& err,
+               bool unset = false);
 
 bool decode_png(const uint8_t* data, size_t len, raw_image& img, std::string& err);
 bool decode_jpeg(const uint8_t* data, size_t len, raw_image& img, std::string& err);

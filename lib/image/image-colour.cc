@@ -54,7 +54,9 @@ void convert_pixels(const raw_image& raw, image_t& img, int saturation, int hue,
   const int cs = img.colorspace;
   const int out_depth = ImageDepth(cs);
   const size_t count = size_t(raw.width) * raw.height;
-  img.pixels.assign(count * size_t(out_depth), 0);
+  // Not zero-filled: the loop below writes every sample.
+  img.pixels.clear();
+  img.pixels.resize(count * size_t(out_depth));
   bool adjust = raw.channels != 1 && (saturation != 100 || hue != 0);
   int adj[3][3] = {};
   if (adjust) {

@@ -122,7 +122,7 @@ TEST_F(BufFileTest, FilesThatOnlyLookLikeGzipAreReadPlain) {
     std::string content;
   };
   const Case cases[] = {
-      {"shorter than a header", std::string("\x1f\x8b\x08\x00\x00", 5)},
+      {"shorter than a header, not deflate", std::string("\x1f\x8b\x07\x00\x00", 5)},
       {"not deflate", std::string("\x1f\x8b\x07\x00\x00\x00\x00\x00\x00\x03rest", 14)},
       {"reserved flag bit", std::string("\x1f\x8b\x08\x20\x00\x00\x00\x00\x00\x03rest", 14)},
   };
@@ -159,6 +159,7 @@ TEST_F(BufFileTest, BrokenOrTruncatedGzipDataIsAnError) {
     bool true_prefix;  // damaged deflate data may inflate to wrong bytes before zlib notices
   };
   const Case cases[] = {
+      {"cut inside the header", gz.substr(0, 5), true},
       {"cut in the middle", gz.substr(0, gz.size() / 2), true},
       {"cut in the trailer", gz.substr(0, gz.size() - 3), true},
       {"damaged", damaged, false},

@@ -93,9 +93,10 @@ namespace vorn {
 
 // Yields the plain bytes of a byte source: data that starts with a gzip
 // header (at least 10 bytes: 0x1F 0x8B, method 8, a flag byte below 32) is
-// inflated, anything else passes through as it is. Members that follow one
-// another are read as one stream; each member's checksum and length are
-// verified. Data cut short, damaged data or a bad checksum is an error, never
+// inflated; data of fewer than 10 bytes that begin such a header is gzip
+// cut short (EIO); anything else passes through as it is. Members that
+// follow one another are read as one stream; each member's checksum and
+// length are verified. Data cut short, damaged data or a bad checksum is an error, never
 // a quiet end. One input buffer of `in_size` bytes is allocated when the
 // reader is made; zlib allocates its state at the first read of gzip data.
 class gzip_reader {

@@ -14,10 +14,56 @@
 // ImageLastError().
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
+
+namespace vorn {
+
+// Memory for picture buffers: small blocks from the heap, large ones as
+// their own mappings backed by huge pages where the system offers them, so
+// the first touch of a large picture costs a few faults instead of one a
+// page. Failure to allocate is reported as by operator new.
+void* image_memory_allocate(size_t bytes);
+void image_memory_free(void* p, size_t bytes) noexcept;
+
+// The allocator of picture buffers. Its value-less construction leaves the
+// value unset, so a buffer resized with it is not zero-filled first: every
+// reader writes each sample it allocates (or asks for zeros), and on large
+// pictures the fill was a whole extra pass over memory.
+template <class T>
+struct image_allocator {
+  using value_type = T;
+  image_allocator() = default;
+  template <class U>
+  image_allocator(const image_allocator<U>&) noexcept {}
+  T* allocate(size_t n) { return static_cast<T*>(image_memory_allocate(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { image_memory_free(p, n * sizeof(T)); }
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  friend bool operator==(const image_allocator&, const image_allocator&) noexcept { return true; }
+};
+
+// Samples of a picture. Compares equal to a plain byte vector of the same
+// samples.
+using image_pixels = std::vector<uint8_t, image_allocator<uint8_t>>;
+
+inline bool operator==(const image_pixels& a, const std::vector<uint8_t>& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
+}  // namespace vorn
 
 // Image colour spaces: the sign tells additive (light) from subtractive
 // (ink), the magnitude is the number of 8-bit samples a pixel.
@@ -35,7 +81,7 @@ struct image_t {
   int colorspace = IMAGE_WHITE;
   unsigned xsize = 0, ysize = 0;  // pixels
   unsigned xppi = 0, yppi = 0;    // natural resolution; 0 when the file has none
-  std::vector<uint8_t> pixels;    // rows top to bottom, ImageDepth samples a pixel
+  vorn::image_pixels pixels;      // rows top to bottom, ImageDepth samples a pixel
 };
 
 // Opens an image file. Colour images come out in `primary`, grey ones in

@@ -93,6 +93,58 @@ TEST(Ascii85, ZeroGroupIsZ) {
   EXPECT_EQ(Encode85({std::string(6, '\0')}), "z!!!~>\n");
 }
 
+// The text an ASCII85 encoder must write, made the slow way: digit by
+// digit, a line ending after the group that takes it past 74 characters.
+std::string Reference85(const std::string& data) {
+  std::string text;
+  int column = 0;
+  size_t i = 0;
+  for (; i + 4 <= data.size(); i += 4) {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; k++) v = v << 8 | uint8_t(data[i + size_t(k)]);
+    if (v == 0) {
+      text += 'z';
+      column += 1;
+    } else {
+      char c[5];
+      for (int k = 4; k >= 0; k--, v /= 85) c[k] = char('!' + v % 85);
+      text.append(c, 5);
+      column += 5;
+    }
+    if (column > 74) {
+      text += '\n';
+      column = 0;
+    }
+  }
+  if (i < data.size()) {
+    uint32_t v = 0;
+    for (int k = 0; k < 4; k++) v = v << 8 | (i + size_t(k) < data.size() ? uint8_t(data[i + size_t(k)]) : 0);
+    char c[5];
+    for (int k = 4; k >= 0; k--, v /= 85) c[k] = char('!' + v % 85);
+    text.append(c, data.size() - i + 1);
+  }
+  return text + "~>\n";
+}
+
+TEST(Ascii85, LargeBlocksMatchTheDigitByDigitText) {
+  // Pseudo-random bytes with runs of zero groups (which shift the line
+  // ends), long enough to cross the encoder's buffer several times, fed in
+  // one block and in rows of odd sizes.
+  std::string data;
+  uint32_t x = 12345;
+  for (size_t i = 0; i < (size_t(3) << 20) + 3; i++) {
+    x = x * 1103515245u + 12345u;
+    data += (i / 4096) % 3 == 1 && (i / 64) % 2 ? '\0' : char(x >> 16);
+  }
+  std::vector<std::string> one = {data}, rows;
+  for (size_t at = 0, n = 1; at < data.size(); at += n, n = n * 7 % 100003 + 1) rows.push_back(data.substr(at, n));
+  const std::string want = Reference85(data);
+  EXPECT_TRUE(Encode85(one) == want);
+  EXPECT_TRUE(Encode85(rows) == want);
+  std::vector<std::string> small = {"\xff\x01", std::string(8, '\0'), "\x80"};
+  EXPECT_EQ(Encode85(small), Reference85("\xff\x01" + std::string(8, '\0') + "\x80"));
+}
+
 TEST(Hex, LinesAndRows) {
   filter_test::MemOut out;
   hex_writer enc(out.fp());

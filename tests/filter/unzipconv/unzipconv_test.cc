@@ -72,6 +72,8 @@ TEST(UnzipconvProgram, DamagedDataFails) {
       {"cut in the data", good.substr(0, good.size() / 2), "cut short or damaged"},
       {"cut in the trailer", good.substr(0, good.size() - 3), "cut short or damaged"},
       {"cut after the header", good.substr(0, 12), "cut short or damaged"},
+      {"cut inside the header", good.substr(0, 6), "cut short or damaged"},
+      {"only the magic", good.substr(0, 2), "cut short or damaged"},
       {"wrong CRC", bad_crc, "cut short or damaged"},
       {"wrong length", bad_length, "cut short or damaged"},
       {"bad deflate block", bad_deflate, "cut short or damaged"},

@@ -92,7 +92,12 @@ TEST_F(GzipReaderTest, EveryKindOfInputFromADescriptor) {
   const Case cases[] = {
       {"empty file", "", "", 0, false},
       {"plain", data, data, 0, false},
-      {"shorter than a gzip header", std::string("\x1f\x8b\x08\x00\x00", 5), std::string("\x1f\x8b\x08\x00\x00", 5), 0, false},
+      {"one byte of the magic: plain", "\x1f", "\x1f", 0, false},
+      {"short, not deflate: plain", "\x1f\x8b\x07\x00", "\x1f\x8b\x07\x00", 0, false},
+      {"short, reserved flag bit: plain", "\x1f\x8b\x08\x20\x00", "\x1f\x8b\x08\x20\x00", 0, false},
+      {"only the magic", "\x1f\x8b", "", EIO, true},
+      {"cut inside a short header", std::string("\x1f\x8b\x08\x00\x00", 5), "", EIO, true},
+      {"header but its last byte", gz.substr(0, 9), "", EIO, true},
       {"reserved flag bit: plain", looks_like_gzip, looks_like_gzip, 0, false},
       {"not deflate: plain", flip(gz, 2).substr(0, 40), flip(gz, 2).substr(0, 40), 0, false},
       {"gzip", gz, data, 0, true},
