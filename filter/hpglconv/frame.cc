@@ -102,18 +102,22 @@ void update_transform(hpgl_state_t& st) {
   auto& t = st.Transform;
   switch (st.rotation) {
     case 0:
+      st.turned = 0;
       t[0][0] = s, t[0][1] = 0, t[0][2] = px - s * left;
       t[1][0] = 0, t[1][1] = s, t[1][2] = py - s * bottom;
       break;
     case 90:
+      st.turned = 90;
       t[0][0] = 0, t[0][1] = -s, t[0][2] = width + px + s * bottom;
       t[1][0] = s, t[1][1] = 0, t[1][2] = py - s * left;
       break;
     case 180:
+      st.turned = 180;
       t[0][0] = -s, t[0][1] = 0, t[0][2] = width + px + s * left;
       t[1][0] = 0, t[1][1] = -s, t[1][2] = height + py + s * bottom;
       break;
     case 270:
+      st.turned = 270;
       t[0][0] = 0, t[0][1] = s, t[0][2] = px - s * bottom;
       t[1][0] = -s, t[1][1] = 0, t[1][2] = height + py + s * left;
       break;

@@ -58,6 +58,7 @@ struct hpgl_state_t {
   int ScaleMode = -1;
   double scaling[4] = {0, 0, 0, 0};
   int rotation = 0;
+  int turned = 0;  // the quarter turn `Transform` was last built with (0, 90, 180, 270)
   double PlotArea[2] = {612, 792};
   bool plot_size_set = false;
   hpgl_point_t window[2];  // input window in page points; equal corners: none

@@ -76,6 +76,10 @@ TEST(HpglconvProgram, CommandsWriteWhatTheyMean) {
        {"SP ST"}},
       {"label outlined in the edge pen", "IN;SP1;PC2,255,0,0;PA0,0;CF1,2;LBab\x03", "", "",
        {"(ab) true charpath\n1.000 0.000 0.000 0.99 SP ST\n0.000 0.000 0.000 0.99 SP\ngrestore\n"}, {"charpath\nFI"}},
+      // RO 45 is no quarter turn: the plot, and its labels, stay at 270.
+      {"labels turn with the plot", "IN;RO180;PA0,0;LBab\x03;RO270;LBcd\x03;RO45;LBef\x03", "", "",
+       {"180 rotate\n0.000 0.000 MO\n(ab) true charpath\n", "270 rotate\n0.000 0.000 MO\n(cd) true charpath\n",
+        "270 rotate\n0.000 0.000 MO\n(ef) true charpath\n"}},
       {"label with another terminator and bytes outside ASCII", "IN;DT*;LB\xe9t\xe9*;", "", "", {"(\\351t\\351) true"}},
       {"fonts and direction", "IN;SD4,20,6,1,7,5;AD5,1;DI0,1;SA;PA0,0;LBx\x03", "", "",
        {"/Helvetica-Bold findfont\n\t[ 0.000000 20.000000 -20.000000 0.000000", "/Courier-Oblique findfont\n"
