@@ -17,9 +17,13 @@ double ps_coord(double v) {
   return v;
 }
 
-void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op) {
-  std::fprintf(st.out, "%.3f %.3f %s\n", ps_coord(p.x), ps_coord(p.y), op);
+std::string point_text(hpgl_point_t p, const char* op) {
+  char buf[96];
+  std::snprintf(buf, sizeof(buf), "%.3f %.3f %s\n", ps_coord(p.x), ps_coord(p.y), op);
+  return buf;
 }
+
+void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op) { std::fputs(point_text(p, op).c_str(), st.out); }
 
 bool write_prolog(hpgl_state_t& st) {
   const std::string path = st.datadir + "/data/HPGLprolog";
@@ -243,11 +247,7 @@ void write_page_start(hpgl_state_t& st) {
   } else {
     std::fprintf(out, "%.1f %.1f translate\n", pg.PageWidth - pg.PageRight, pg.PageBottom);
   }
-  const hpgl_point_t a = st.window[0], b = st.window[1];
-  if (a.x != b.x && a.y != b.y)
-    std::fprintf(out, "initclip MP %.3f %.3f MO %.3f %.3f LI %.3f %.3f LI %.3f %.3f LI CP clip\n", ps_coord(a.x),
-                 ps_coord(a.y), ps_coord(a.x), ps_coord(b.y), ps_coord(b.x), ps_coord(b.y), ps_coord(b.x),
-                 ps_coord(a.y));
+  write_window_clip(st);
   // The selected pen and line type are in force from the first line on.
   if (st.pen_number != 1) write_pen_line(st, st.pen_number);
   if (st.line_type != 0) write_line_type(st);

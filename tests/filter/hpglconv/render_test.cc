@@ -56,6 +56,10 @@ std::vector<RenderCase> Cases() {
       {"polygon", "IN;SP1;PW0.3;PA1016,1016;PM0;PD3048,1016,2032,3048,1016,1016;PU1778,1524;"
                   "PD2286,1524,2032,2032,1778,1524;PM2;FP;EP;", "", 1,
        plot_frame, {156, 114, 168, 124}, {159, 150, 165, 156}},
+      // A window set while the triangle is being built clips its fill: the
+      // half of the window below the diagonal is ink, the rest blank.
+      {"polygon-window", "IN;SP1;PA1016,1016;PM0;PD3048,1016;IW1524,1524,2540,2540;PD1016,3048,1016,1016;PM2;FP;",
+       "", 1, {124, 142, 200, 218}, {130, 148, 150, 165}, {175, 193, 195, 213}},
       {"encoded",
        "IN;SP1;PW0.5;PE<=" + Pe(1016) + Pe(1016) + Pe(2032) + Pe(0) + Pe(0) + Pe(2032) + Pe(-2032) + Pe(0) + Pe(0) +
            Pe(-2032) + ";PE7<=" + Pe(3048, true) + Pe(1016, true) + Pe(500, true) + Pe(500, true) + ";",
