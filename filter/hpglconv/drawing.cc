@@ -160,9 +160,14 @@ void wedge(hpgl_state_t& st, hpgl_params& p, const char* finish) {
 
 // The text of one path element, written, and kept while it belongs to a
 // polygon.
-static void path_text(hpgl_state_t& st, const std::string& text) {
-  std::fputs(text.c_str(), st.out);
+static void path_text(hpgl_state_t& st, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), st.out);
   if (st.polygon_mode) st.polygon_path += text;
+}
+
+static void path_point(hpgl_state_t& st, hpgl_point_t p, const char* op) {
+  char buf[kPointText];
+  path_text(st, point_text(buf, p, op));
 }
 
 // A polygon keeps at most kMaxPathPoints points; the rest are dropped.
@@ -188,7 +193,7 @@ void path_new(hpgl_state_t& st) {
 
 void path_move(hpgl_state_t& st, hpgl_point_t p) {
   if (polygon_full(st)) return;
-  path_text(st, point_text(p, "MO"));
+  path_point(st, p, "MO");
   st.path_points++;
   st.last_point = p;
 }
@@ -215,7 +220,7 @@ void path_line(hpgl_state_t& st, hpgl_point_t p) {
     st.path_points = 0;
     path_move(st, st.last_point);
   }
-  path_text(st, point_text(p, "LI"));
+  path_point(st, p, "LI");
   st.path_points++;
   st.last_point = p;
 }

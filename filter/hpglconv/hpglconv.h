@@ -198,7 +198,8 @@ void write_line_type(hpgl_state_t& st);
 // A coordinate as written: never NaN or infinite, never beyond kMaxCoord.
 double ps_coord(double v);
 // "x y MO\n" / "x y LI\n" for page point `p`.
-std::string point_text(hpgl_point_t p, const char* op);
+inline constexpr size_t kPointText = 64;  // "x y MO\n" with coordinates within kMaxCoord
+std::string_view point_text(char (&buf)[kPointText], hpgl_point_t p, const char* op);
 void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op);
 
 // Path bookkeeping shared by the drawing commands (drawing.cc).

@@ -1,6 +1,7 @@
 // The PostScript document: header and prolog (with the HPGLprolog data
 // file), the set-up of each page, the pen, font and line-type lines, and
 // the trailer.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -17,13 +18,16 @@ double ps_coord(double v) {
   return v;
 }
 
-std::string point_text(hpgl_point_t p, const char* op) {
-  char buf[96];
-  std::snprintf(buf, sizeof(buf), "%.3f %.3f %s\n", ps_coord(p.x), ps_coord(p.y), op);
-  return buf;
+std::string_view point_text(char (&buf)[kPointText], hpgl_point_t p, const char* op) {
+  const int n = std::snprintf(buf, sizeof(buf), "%.3f %.3f %s\n", ps_coord(p.x), ps_coord(p.y), op);
+  return {buf, n > 0 ? std::min(size_t(n), sizeof(buf) - 1) : 0};
 }
 
-void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op) { std::fputs(point_text(p, op).c_str(), st.out); }
+void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op) {
+  char buf[kPointText];
+  const std::string_view text = point_text(buf, p, op);
+  std::fwrite(text.data(), 1, text.size(), st.out);
+}
 
 bool write_prolog(hpgl_state_t& st) {
   const std::string path = st.datadir + "/data/HPGLprolog";
