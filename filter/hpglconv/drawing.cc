@@ -18,12 +18,6 @@ double sane_chord(double chord) {
   return std::clamp(chord, kMinChord, kMaxChord);
 }
 
-void move_to(hpgl_state_t& st, hpgl_point_t p) {
-  write_point(st, p, "MO");
-  st.path_points++;
-  st.last_point = p;
-}
-
 // The page point of (x, y): absolute user units, or relative to the pen.
 hpgl_point_t target(const hpgl_state_t& st, double x, double y, bool relative) {
   if (!relative) return transform_abs(st, x, y);
@@ -131,12 +125,12 @@ void rectangle(hpgl_state_t& st, hpgl_params& p, bool relative, const char* fini
   const hpgl_point_t c = target(st, num(p, 0), num(p, 1), relative);
   const hpgl_point_t q = st.PenXY;
   write_page_start(st);
-  if (!st.polygon_mode) std::fputs("MP\n", st.out);
-  move_to(st, q);
+  path_new(st);
+  path_move(st, q);
   path_line(st, {q.x, c.y});
   path_line(st, c);
   path_line(st, {c.x, q.y});
-  std::fputs("CP\n", st.out);
+  path_close(st);
   st.polygon_needs_move = true;
   path_end(st, finish);
 }
@@ -148,8 +142,8 @@ void wedge(hpgl_state_t& st, hpgl_params& p, const char* finish) {
   const double chord = sane_chord(num(p, 3));
   const hpgl_point_t c = st.PenXY;
   write_page_start(st);
-  if (!st.polygon_mode) std::fputs("MP\n", st.out);
-  move_to(st, c);
+  path_new(st);
+  path_move(st, c);
   auto at = [&](double deg) {
     const hpgl_point_t d = transform_rel(st, std::cos(deg * kDegrees) * radius, std::sin(deg * kDegrees) * radius);
     return hpgl_point_t{c.x + d.x, c.y + d.y};
@@ -157,42 +151,76 @@ void wedge(hpgl_state_t& st, hpgl_params& p, const char* finish) {
   const double dir = sweep < 0 ? -1 : 1;
   for (int i = 1; i * chord < std::fabs(sweep); i++) path_line(st, at(start + dir * i * chord));
   path_line(st, at(start + sweep));
-  std::fputs("CP\n", st.out);
+  path_close(st);
   st.polygon_needs_move = true;
   path_end(st, finish);
 }
 
 }  // namespace
 
+// The text of one path element, written, and kept while it belongs to a
+// polygon.
+static void path_text(hpgl_state_t& st, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), st.out);
+  if (st.polygon_mode) st.polygon_path += text;
+}
+
+static void path_point(hpgl_state_t& st, hpgl_point_t p, const char* op) {
+  char buf[kPointText];
+  path_text(st, point_text(buf, p, op));
+}
+
+// A polygon keeps at most kMaxPathPoints points; the rest are dropped.
+static bool polygon_full(hpgl_state_t& st) {
+  if (!st.polygon_mode || st.path_points < kMaxPathPoints) return false;
+  if (!st.path_capped)
+    std::fprintf(st.status, "WARNING: HP-GL/2 polygon of more than %zu points cut\n", kMaxPathPoints);
+  st.path_capped = true;
+  return true;
+}
+
+void path_new(hpgl_state_t& st) {
+  if (st.polygon_mode) return;
+  // The polygon is given up; a window change kept back for it takes
+  // effect now.
+  st.polygon_live = false;
+  st.polygon_path.clear();
+  if (st.clip_pending) write_window_clip(st);
+  std::fputs("MP\n", st.out);
+  st.path_points = 0;
+  st.path_capped = false;
+}
+
+void path_move(hpgl_state_t& st, hpgl_point_t p) {
+  if (polygon_full(st)) return;
+  path_point(st, p, "MO");
+  st.path_points++;
+  st.last_point = p;
+}
+
+void path_close(hpgl_state_t& st) { path_text(st, "CP\n"); }
+
 void path_begin(hpgl_state_t& st) {
   write_page_start(st);
   if (!st.polygon_mode) {
-    std::fputs("MP\n", st.out);
-    st.path_points = 0;
-    st.path_capped = false;
-    move_to(st, st.PenXY);
+    path_new(st);
+    path_move(st, st.PenXY);
   } else if (st.polygon_needs_move) {
-    move_to(st, st.PenXY);
+    path_move(st, st.PenXY);
     st.polygon_needs_move = false;
   }
   st.last_point = st.PenXY;
 }
 
 void path_line(hpgl_state_t& st, hpgl_point_t p) {
-  if (st.polygon_mode) {
-    if (st.path_points >= kMaxPathPoints) {
-      if (!st.path_capped)
-        std::fprintf(st.status, "WARNING: HP-GL/2 polygon of more than %zu points cut\n", kMaxPathPoints);
-      st.path_capped = true;
-      return;
-    }
-  } else if (st.path_points >= kStrokeSplit) {
+  if (polygon_full(st)) return;
+  if (!st.polygon_mode && st.path_points >= kStrokeSplit) {
     // A long polyline is stroked in pieces, which draw the same lines.
     std::fputs("ST\nMP\n", st.out);
     st.path_points = 0;
-    move_to(st, st.last_point);
+    path_move(st, st.last_point);
   }
-  write_point(st, p, "LI");
+  path_point(st, p, "LI");
   st.path_points++;
   st.last_point = p;
 }
@@ -234,21 +262,18 @@ void cmd_CI(hpgl_state_t& st, hpgl_params& p) {
   const double chord = sane_chord(num(p, 1));
   const hpgl_point_t c = st.PenXY;
   write_page_start(st);
-  if (!st.polygon_mode) {
-    std::fputs("MP\n", st.out);
-    st.path_points = 0;
-  }
+  path_new(st);
   for (int i = 0; i * chord < 360.0; i++) {
     const double a = i * chord * kDegrees;
     const hpgl_point_t d = transform_rel(st, std::cos(a) * radius, std::sin(a) * radius);
     const hpgl_point_t q = {c.x + d.x, c.y + d.y};
     if (i == 0) {
-      move_to(st, q);
+      path_move(st, q);
     } else {
       path_line(st, q);
     }
   }
-  std::fputs("CP\n", st.out);
+  path_close(st);
   st.polygon_needs_move = true;
   path_end(st, "ST");
 }
@@ -264,26 +289,30 @@ void cmd_PM(hpgl_state_t& st, hpgl_params& p) {
   const int mode = count_numbers(p) ? int(std::clamp(num(p, 0), -1.0, 3.0)) : 0;
   if (mode == 0) {
     write_page_start(st);
-    std::fputs("MP\n", st.out);
+    // A new polygon replaces one being built.
+    st.polygon_mode = false;
+    path_new(st);
     st.polygon_mode = true;
     st.polygon_needs_move = true;
-    st.path_points = 0;
-    st.path_capped = false;
+    st.polygon_path.clear();
+    st.polygon_live = true;
+    st.polygon_replays = 0;
   } else if ((mode == 1 || mode == 2) && st.polygon_mode) {
     // A subpolygon ends closed; the next point starts the next one.
-    if (!st.polygon_needs_move) std::fputs("CP\n", st.out);
+    if (!st.polygon_needs_move) path_close(st);
     st.polygon_needs_move = true;
     if (mode == 2) st.polygon_mode = false;
   }
 }
 
 // The polygon stays the current path, so that FP and EP may follow each
-// other on the same polygon.
+// other on the same polygon. Without one the current path is not theirs
+// (it may be the input window's clip).
 void cmd_EP(hpgl_state_t& st, hpgl_params&) {
-  if (!st.PageHasInk) return;
+  if (!st.PageHasInk || !st.polygon_live) return;
   std::fputs("gsave ST grestore\n", st.out);
 }
 void cmd_FP(hpgl_state_t& st, hpgl_params&) {
-  if (!st.PageHasInk) return;
+  if (!st.PageHasInk || !st.polygon_live) return;
   std::fputs("gsave FI grestore\n", st.out);
 }

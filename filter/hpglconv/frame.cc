@@ -102,18 +102,22 @@ void update_transform(hpgl_state_t& st) {
   auto& t = st.Transform;
   switch (st.rotation) {
     case 0:
+      st.turned = 0;
       t[0][0] = s, t[0][1] = 0, t[0][2] = px - s * left;
       t[1][0] = 0, t[1][1] = s, t[1][2] = py - s * bottom;
       break;
     case 90:
+      st.turned = 90;
       t[0][0] = 0, t[0][1] = -s, t[0][2] = width + px + s * bottom;
       t[1][0] = s, t[1][1] = 0, t[1][2] = py - s * left;
       break;
     case 180:
+      st.turned = 180;
       t[0][0] = -s, t[0][1] = 0, t[0][2] = width + px + s * left;
       t[1][0] = 0, t[1][1] = -s, t[1][2] = height + py + s * bottom;
       break;
     case 270:
+      st.turned = 270;
       t[0][0] = 0, t[0][1] = s, t[0][2] = px - s * bottom;
       t[1][0] = -s, t[1][1] = 0, t[1][2] = height + py + s * left;
       break;
@@ -133,11 +137,40 @@ void update_transform(hpgl_state_t& st) {
 
   if (st.PageHasInk) {
     std::fprintf(st.out, "%.2f setlinewidth\n", st.pens[size_t(st.pen_number)].width * st.PenWidthUnits);
-    const hpgl_point_t a = st.window[0], b = st.window[1];
-    if (a.x != b.x && a.y != b.y)
-      std::fprintf(st.out, "initclip MP %.3f %.3f MO %.3f %.3f LI %.3f %.3f LI %.3f %.3f LI CP clip\n",
-                   ps_coord(a.x), ps_coord(a.y), ps_coord(a.x), ps_coord(b.y), ps_coord(b.x), ps_coord(b.y),
-                   ps_coord(b.x), ps_coord(a.y));
+    write_window_clip(st);
+  }
+}
+
+void write_window_clip(hpgl_state_t& st) {
+  const hpgl_point_t a = st.window[0], b = st.window[1];
+  const bool window = a.x != b.x && a.y != b.y;
+  if (!window && !st.clip_written) return;
+  if (window && st.polygon_live && st.polygon_replays >= kMaxPolygonReplays) {
+    // Writing the polygon again each time would let a plot grow the
+    // document without end: the change waits for the polygon's end.
+    if (st.polygon_replays == kMaxPolygonReplays) {
+      std::fputs("DEBUG: HP-GL/2 input window kept back until the polygon ends\n", st.status);
+      st.polygon_replays++;
+    }
+    st.clip_pending = true;
+    return;
+  }
+  st.clip_pending = false;
+  if (!window) {
+    // Removing the clip leaves the current path alone.
+    std::fputs("initclip\n", st.out);
+    st.clip_written = false;
+    return;
+  }
+  std::fprintf(st.out, "initclip MP %.3f %.3f MO %.3f %.3f LI %.3f %.3f LI %.3f %.3f LI CP clip\n", ps_coord(a.x),
+               ps_coord(a.y), ps_coord(a.x), ps_coord(b.y), ps_coord(b.x), ps_coord(b.y), ps_coord(b.x),
+               ps_coord(a.y));
+  st.clip_written = true;
+  // The clip took the current path: a polygon being built is put back.
+  if (st.polygon_live) {
+    std::fputs("MP\n", st.out);
+    std::fputs(st.polygon_path.c_str(), st.out);
+    st.polygon_replays++;
   }
 }
 
@@ -247,6 +280,13 @@ void cmd_PG(hpgl_state_t& st, hpgl_params&) {
   if (st.PageHasInk) {
     std::fputs("grestore\nshowpage\n", st.out);
     st.PageHasInk = false;
+    // The next page starts with an empty path and the window's own clip;
+    // a polygon still open goes on there from a new point.
+    st.polygon_path.clear();
+    st.polygon_live = st.polygon_mode;
+    st.polygon_needs_move = true;
+    st.clip_written = false;
+    st.clip_pending = false;
   }
 }
 

@@ -24,6 +24,7 @@ inline constexpr double kMinChord = 0.5;           // degrees: at most 720 steps
 inline constexpr double kMaxChord = 180.0;
 inline constexpr size_t kMaxPathPoints = 100000;   // points of one polygon path
 inline constexpr size_t kStrokeSplit = 4096;       // a long polyline is stroked in pieces
+inline constexpr int kMaxPolygonReplays = 16;      // times one polygon is written again after a clip
 
 struct hpgl_param_t {
   int type = 0;  // 0 unsigned number, 1 signed number, 2 string
@@ -58,6 +59,7 @@ struct hpgl_state_t {
   int ScaleMode = -1;
   double scaling[4] = {0, 0, 0, 0};
   int rotation = 0;
+  int turned = 0;  // the quarter turn `Transform` was last built with (0, 90, 180, 270)
   double PlotArea[2] = {612, 792};
   bool plot_size_set = false;
   hpgl_point_t window[2];  // input window in page points; equal corners: none
@@ -74,6 +76,13 @@ struct hpgl_state_t {
   bool polygon_needs_move = true;  // the next drawn point starts a subpath
   size_t path_points = 0;          // points of the path being written
   bool path_capped = false;        // points beyond kMaxPathPoints were dropped
+  // The polygon as written since PM 0 (without its MP), kept so that a clip,
+  // which takes the current path, can be followed by the polygon again.
+  std::string polygon_path;
+  bool polygon_live = false;       // the current path is that polygon
+  int polygon_replays = 0;         // times it was written again
+  bool clip_written = false;       // the page has the input window's clip
+  bool clip_pending = false;       // a window change waits for the polygon to end
   hpgl_point_t last_point;         // the path's current point
   int pen_number = 1;
   int pen_count = 8;
@@ -117,6 +126,9 @@ inline double num(const hpgl_params& p, size_t i) { return i < p.size() && p[i].
 
 // Frame and coordinates (frame.cc).
 void update_transform(hpgl_state_t& st);
+// The input window's clip on the open page (or "initclip" when the window
+// was removed); a polygon being built is the current path again after it.
+void write_window_clip(hpgl_state_t& st);
 hpgl_point_t transform_abs(const hpgl_state_t& st, double x, double y);
 hpgl_point_t transform_rel(const hpgl_state_t& st, double x, double y);
 void cmd_IN(hpgl_state_t& st, hpgl_params& p);
@@ -186,10 +198,15 @@ void write_line_type(hpgl_state_t& st);
 // A coordinate as written: never NaN or infinite, never beyond kMaxCoord.
 double ps_coord(double v);
 // "x y MO\n" / "x y LI\n" for page point `p`.
+inline constexpr size_t kPointText = 64;  // "x y MO\n" with coordinates within kMaxCoord
+std::string_view point_text(char (&buf)[kPointText], hpgl_point_t p, const char* op);
 void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op);
 
 // Path bookkeeping shared by the drawing commands (drawing.cc).
 void path_begin(hpgl_state_t& st);                  // "MP" + move at the pen, outside polygon mode
+void path_new(hpgl_state_t& st);                    // "MP", outside polygon mode
+void path_move(hpgl_state_t& st, hpgl_point_t p);   // MO
+void path_close(hpgl_state_t& st);                  // "CP"
 void path_line(hpgl_state_t& st, hpgl_point_t p);   // LI, bounded
 void path_end(hpgl_state_t& st, const char* op);    // "ST"/"FI", outside polygon mode
 

@@ -106,7 +106,7 @@ void cmd_CP(hpgl_state_t& st, hpgl_params& p) {
   // A space is the advance of the fixed-pitch font labels use (0.6 of its
   // size), a line its height.
   const double w = 0.6 * h;
-  switch (st.rotation) {
+  switch (st.turned) {
     case 90:
       st.PenXY.x -= lines * h;
       st.PenXY.y += spaces * w;
@@ -136,7 +136,14 @@ void cmd_LB(hpgl_state_t& st, hpgl_params& p) {
   FILE* out = st.out;
   // The miter limit is set for the outlines and restored with the state.
   std::fputs("gsave\n1.0 setmiterlimit\nMP\n", out);
-  write_point(st, st.PenXY, "MO");
+  if (st.turned == 0) {
+    write_point(st, st.PenXY, "MO");
+  } else {
+    // A turned plot turns its labels too: the text runs along the plot's
+    // x axis from the pen.
+    std::fprintf(out, "%.3f %.3f translate %d rotate\n", ps_coord(st.PenXY.x), ps_coord(st.PenXY.y), st.turned);
+    write_point(st, {0, 0}, "MO");
+  }
   std::fprintf(out, "(%s) true charpath\n", ps_string_escape(p[0].text).c_str());
   // Filled and edged (3): the fill keeps the outline for the edge.
   if (st.char_fill_mode == 3)

@@ -32,8 +32,7 @@ void point(hpgl_state_t& st, decoder_t& d, double x, double y) {
     q = {st.PenXY.x + r.x, st.PenXY.y + r.y};
   }
   if (d.move) {
-    write_point(st, q, "MO");
-    st.last_point = q;
+    path_move(st, q);
     if (st.polygon_mode) st.polygon_needs_move = false;
   } else if (std::fabs(q.x - st.PenXY.x) > 0.001 || std::fabs(q.y - st.PenXY.y) > 0.001) {
     path_line(st, q);

@@ -1,6 +1,7 @@
 // The PostScript document: header and prolog (with the HPGLprolog data
 // file), the set-up of each page, the pen, font and line-type lines, and
 // the trailer.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -17,8 +18,15 @@ double ps_coord(double v) {
   return v;
 }
 
+std::string_view point_text(char (&buf)[kPointText], hpgl_point_t p, const char* op) {
+  const int n = std::snprintf(buf, sizeof(buf), "%.3f %.3f %s\n", ps_coord(p.x), ps_coord(p.y), op);
+  return {buf, n > 0 ? std::min(size_t(n), sizeof(buf) - 1) : 0};
+}
+
 void write_point(hpgl_state_t& st, hpgl_point_t p, const char* op) {
-  std::fprintf(st.out, "%.3f %.3f %s\n", ps_coord(p.x), ps_coord(p.y), op);
+  char buf[kPointText];
+  const std::string_view text = point_text(buf, p, op);
+  std::fwrite(text.data(), 1, text.size(), st.out);
 }
 
 bool write_prolog(hpgl_state_t& st) {
@@ -243,11 +251,7 @@ void write_page_start(hpgl_state_t& st) {
   } else {
     std::fprintf(out, "%.1f %.1f translate\n", pg.PageWidth - pg.PageRight, pg.PageBottom);
   }
-  const hpgl_point_t a = st.window[0], b = st.window[1];
-  if (a.x != b.x && a.y != b.y)
-    std::fprintf(out, "initclip MP %.3f %.3f MO %.3f %.3f LI %.3f %.3f LI %.3f %.3f LI CP clip\n", ps_coord(a.x),
-                 ps_coord(a.y), ps_coord(a.x), ps_coord(b.y), ps_coord(b.x), ps_coord(b.y), ps_coord(b.x),
-                 ps_coord(a.y));
+  write_window_clip(st);
   // The selected pen and line type are in force from the first line on.
   if (st.pen_number != 1) write_pen_line(st, st.pen_number);
   if (st.line_type != 0) write_line_type(st);

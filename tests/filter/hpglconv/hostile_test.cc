@@ -58,6 +58,14 @@ TEST(HpglconvHostile, EveryPlotEndsWithAValidDocument) {
          for (int i = 0; i < 40000; i++) s += "1,4,";
          return s;
        }() + ";PD;PA100,100;", "parameters beyond 16384 ignored"},
+      {"window-changes-in-a-polygon", [] {
+         std::string s = "IN;SP1;PA1016,1016;PM0;PD";
+         for (int i = 0; i < 5000; i++) s += std::to_string(1016 + i % 2032) + "," + std::to_string(1016 + i % 7) + ",";
+         s += "1016,1016;";
+         for (int i = 0; i < 200000; i++) s += i % 2 ? "IW0,0,4064,4064;" : "IW;";
+         return s + "PM2;FP;";
+       }(), "DEBUG: HP-GL/2 input window kept back until the polygon ends"},
+      {"page-end-inside-a-polygon", "IN;SP1;PA0,0;PM0;PD1016,0,1016,1016;PG;PD0,1016,0,0;PM2;FP;EP;", ""},
       {"degenerate-frames", "IN;IP0,0,0,0;SC5,5,5,5;PA1,1;PD2,2;IP0,0,1,1;SC0,1e,0,1;RO45;PS0,0;PS-5;IW1,1,1,1;"
                             "DI0,0;SD4,0;SS;LBx\x03;CR0,0,0,0,0,0;PC1,5,5,5;CP1,1;PD3,3;", ""},
   };

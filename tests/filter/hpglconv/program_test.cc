@@ -76,6 +76,10 @@ TEST(HpglconvProgram, CommandsWriteWhatTheyMean) {
        {"SP ST"}},
       {"label outlined in the edge pen", "IN;SP1;PC2,255,0,0;PA0,0;CF1,2;LBab\x03", "", "",
        {"(ab) true charpath\n1.000 0.000 0.000 0.99 SP ST\n0.000 0.000 0.000 0.99 SP\ngrestore\n"}, {"charpath\nFI"}},
+      // RO 45 is no quarter turn: the plot, and its labels, stay at 270.
+      {"labels turn with the plot", "IN;RO180;PA0,0;LBab\x03;RO270;LBcd\x03;RO45;LBef\x03", "", "",
+       {"180 rotate\n0.000 0.000 MO\n(ab) true charpath\n", "270 rotate\n0.000 0.000 MO\n(cd) true charpath\n",
+        "270 rotate\n0.000 0.000 MO\n(ef) true charpath\n"}},
       {"label with another terminator and bytes outside ASCII", "IN;DT*;LB\xe9t\xe9*;", "", "", {"(\\351t\\351) true"}},
       {"fonts and direction", "IN;SD4,20,6,1,7,5;AD5,1;DI0,1;SA;PA0,0;LBx\x03", "", "",
        {"/Helvetica-Bold findfont\n\t[ 0.000000 20.000000 -20.000000 0.000000", "/Courier-Oblique findfont\n"
@@ -89,6 +93,24 @@ TEST(HpglconvProgram, CommandsWriteWhatTheyMean) {
        filter_test::Source("tests/fixtures/ppd/basic.ppd"), {"%%Page: 1 1\n/SA"}, {"PageSize"}},
       {"input window clips", "IN;SP1;PD;PA10,10;IW0,0,1016,1016;", "", "",
        {"initclip MP 0.000 0.000 MO 0.000 72.000 LI 72.000 72.000 LI 72.000 0.000 LI CP clip\n"}},
+      // The clip takes the current path: the polygon is put back after it,
+      // so the fill is the whole polygon, clipped.
+      {"input window inside polygon mode keeps the polygon",
+       "IN;SP1;PA0,0;PM0;PD1016,0,1016,1016;IW0,0,508,508;PD0,1016;PM2;FP;", "", "",
+       {"CP clip\nMP\n0.000 0.000 MO\n72.000 0.000 LI\n72.000 72.000 LI\n0.000 72.000 LI\nCP\n"
+        "gsave FI grestore\n"}},
+      {"input window removed", "IN;SP1;PD;PA10,10;IW0,0,1016,1016;PA20,20;IW;PA30,30;EP;FP;", "", "",
+       {"LI CP clip\nMP\n", "ST\n0.99 setlinewidth\ninitclip\nMP\n"}, {"gsave ST", "gsave FI"}},
+      // Each window change would write the polygon again: after a few the
+      // change waits for the polygon's end.
+      {"input window changes inside one polygon bounded", [] {
+         std::string s = "IN;SP1;PA0,0;PM0;PD1016,0,1016,1016;";
+         for (int i = 0; i < 40; i++) s += "IW0,0,508,508;";
+         return s + "IW0,0,254,254;PM2;FP;PU0,0;PD100,100;";
+       }(), "", "",
+       {"gsave FI grestore\ninitclip MP 0.000 0.000 MO 0.000 18.000 LI 18.000 18.000 LI 18.000 0.000 LI CP clip\n"
+        "MP\n0.000 0.000 MO\n"}, {},
+       {"DEBUG: HP-GL/2 input window kept back until the polygon ends\n"}},
       {"blackplot", "IN;PD;PA10,10;", "blackplot", "", {"/setrgbcolor { pop pop pop } bind def\n"}},
       {"huge numbers never reach the page", "IN;SP1;PD;PA" + std::string(400, '9') + ",-" + std::string(400, '9') +
            ".5;PA.00000000000000000000000001,5;SC0,0,0,0;IP5,5,5,5;RO" + std::string(50, '9') + ";CI" +

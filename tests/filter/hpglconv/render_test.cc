@@ -56,6 +56,10 @@ std::vector<RenderCase> Cases() {
       {"polygon", "IN;SP1;PW0.3;PA1016,1016;PM0;PD3048,1016,2032,3048,1016,1016;PU1778,1524;"
                   "PD2286,1524,2032,2032,1778,1524;PM2;FP;EP;", "", 1,
        plot_frame, {156, 114, 168, 124}, {159, 150, 165, 156}},
+      // A window set while the triangle is being built clips its fill: the
+      // half of the window below the diagonal is ink, the rest blank.
+      {"polygon-window", "IN;SP1;PA1016,1016;PM0;PD3048,1016;IW1524,1524,2540,2540;PD1016,3048,1016,1016;PM2;FP;",
+       "", 1, {124, 142, 200, 218}, {130, 148, 150, 165}, {175, 193, 195, 213}},
       {"encoded",
        "IN;SP1;PW0.5;PE<=" + Pe(1016) + Pe(1016) + Pe(2032) + Pe(0) + Pe(0) + Pe(2032) + Pe(-2032) + Pe(0) + Pe(0) +
            Pe(-2032) + ";PE7<=" + Pe(3048, true) + Pe(1016, true) + Pe(500, true) + Pe(500, true) + ";",
@@ -71,6 +75,10 @@ std::vector<RenderCase> Cases() {
                   "IW25,25,75,75;PA0,50;PD100,50;PU;", "", 1,
        {84, 102, 240, 258}, {155, 176, 170, 184}, {96, 176, 110, 184}},
       {"rotation", "IN;RO90;IP;SP1;PW0.5;PA0,0;PD1016,0;PU;", "", 1, {580, 30, 605, 100}, {588, 40, 600, 90}},
+      // Turned a quarter, the label runs up the page from the pen, along the
+      // plot's x axis, with the plot's y axis (the line) to its left.
+      {"label-turned", "IN;RO90;IP;SP1;PA1016,1016;SD4,24;SS;LBHello\x03;PU;PA1016,1016;PD1016,2032;PU;", "", 1,
+       {470, 85, 545, 175}, {524, 100, 535, 160}, {470, 100, 515, 175}},
       // A 36 x 48 inch plot fitted to the printable area of Letter.
       {"fitplot", "IN;PS36576,48768;SP1;PA0,0;PD36576,0,36576,48768,0,48768,0,0;PU;", "fitplot", 1,
        {14, 32, 600, 760}, {100, 750, 400, 760}, {200, 300, 400, 500}},
