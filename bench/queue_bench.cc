@@ -197,32 +197,46 @@ long count_named(const std::string& body, const std::string& wanted, int* status
   return -1;
 }
 
-// One HTTP exchange on a new connection; the body of the answer, or "" on
-// failure.
-std::string post(int port, const std::string& request) {
+// One HTTP exchange on a new connection into `in` (the whole answer), or
+// false. `in` keeps its memory from one call to the next: a listing of
+// several megabytes read into fresh memory each time would time the
+// client's page faults rather than the scheduler.
+bool exchange(int port, const std::string& request, std::string& in, size_t* body_at, size_t* body_length) {
   vorn::unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(uint16_t(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return "";
-  if (vorn::write_all(fd.get(), request.data(), request.size()) != 0) return "";
-  std::string in;
+  if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
+  if (vorn::write_all(fd.get(), request.data(), request.size()) != 0) return false;
+  in.clear();
   char buf[65536];
   size_t head_end = std::string::npos, length = 0;
   for (;;) {
     ssize_t n = vorn::read_retry(fd.get(), buf, sizeof(buf));
-    if (n <= 0) return "";
+    if (n <= 0) return false;
     in.append(buf, size_t(n));
     if (head_end == std::string::npos) {
       head_end = in.find("\r\n\r\n");
       if (head_end == std::string::npos) continue;
       size_t at = in.find("Content-Length: ");
-      if (at == std::string::npos || at > head_end) return "";
+      if (at == std::string::npos || at > head_end) return false;
       length = std::strtoul(in.c_str() + at + 16, nullptr, 10);
     }
-    if (in.size() >= head_end + 4 + length) return in.substr(head_end + 4, length);
+    if (in.size() >= head_end + 4 + length) {
+      *body_at = head_end + 4;
+      *body_length = length;
+      return true;
+    }
   }
+}
+
+// One HTTP exchange on a new connection; the body of the answer, or "" on
+// failure.
+std::string post(int port, const std::string& request) {
+  std::string in;
+  size_t at = 0, length = 0;
+  return exchange(port, request, in, &at, &length) ? in.substr(at, length) : std::string();
 }
 
 // Times REPS listings: Get-Jobs of every job, or VORN-Get-Printers, both
@@ -246,16 +260,18 @@ int time_listing(int port, int reps, bool jobs) {
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 
   std::vector<double> times;
-  std::string reply;
+  std::string in;
+  size_t at = 0, length = 0;
   for (int r = 0; r < reps; r++) {
     const auto t0 = Clock::now();
-    reply = post(port, message);
+    bool ok = exchange(port, message, in, &at, &length);
     times.push_back(ms_since(t0));
-    if (reply.empty()) {
+    if (!ok) {
       std::fprintf(stderr, "queue_bench: %s got no answer\n", what);
       return 1;
     }
   }
+  const std::string reply = in.substr(at, length);
   int status = -1;
   long listed = count_named(reply, counted, &status);
   if (listed < 0 || status > 1) {

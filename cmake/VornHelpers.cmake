@@ -53,6 +53,11 @@ function(vorn_program name)
   cmake_parse_arguments(P "" "DEST" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${P_SOURCES})
   target_link_libraries(${name} PRIVATE ${P_LIBS})
+  # The programs are started once a request or a document: without the C++
+  # runtime as a shared library the loader has far fewer symbols to bind.
+  if(NOT VORN_SANITIZE)
+    target_link_options(${name} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
   set(dest "${P_DEST}")
   if(IS_ABSOLUTE "${dest}")
     cmake_path(IS_PREFIX CMAKE_INSTALL_PREFIX "${dest}" NORMALIZE under_prefix)

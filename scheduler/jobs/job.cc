@@ -25,13 +25,9 @@ void (*StopJobHook)(int id, int force) = nullptr;
 
 // ---- Records ----
 
-int JobState(const job_t* job) {
-  if (!job || !job->state || job->state->values.empty()) return 0;
-  return job->state->values[0].integer;
-}
-
 void SetJobState(job_t* job, int state) {
   if (!job) return;
+  job->state_value = state;
   if (job->state && !job->state->values.empty()) {
     job->state->value_tag = IPP_TAG_ENUM;
     job->state->values[0].integer = state;
@@ -87,6 +83,7 @@ void FreeJob(std::unique_ptr<job_t> job) {
 void FillJobFromAttrs(job_t* job) {
   ipp_t* attrs = job->attrs.get();
   job->state = ippFindAttribute(attrs, "job-state", IPP_TAG_ENUM);
+  job->state_value = job->state && !job->state->values.empty() ? job->state->values[0].integer : 0;
   job->sheets = ippFindAttribute(attrs, "job-media-sheets-completed", IPP_TAG_INTEGER);
   job->job_sheets = ippFindAttribute(attrs, "job-sheets", IPP_TAG_NAME);
 

@@ -40,6 +40,10 @@ struct job_t {
   int priority = 50;                    // job-priority, 1 to 100
   uint64_t place = 0;                   // order within a priority: the queue sorts by priority, then place
   ipp_attribute_t* state = nullptr;     // "job-state" (enum) in attrs; see JobState
+  // The value of `state`, kept beside it by SetJobState: listings and the
+  // queue read it for every job, and the attribute's value lies two
+  // pointers away.
+  int state_value = 0;
   ipp_attribute_t* sheets = nullptr;    // "job-media-sheets-completed" in attrs, or null
   time_t hold_until = 0;                // release time of a held job; 0 = only by request
   std::string username;                 // job-originating-user-name
@@ -89,10 +93,11 @@ extern void (*StopJobHook)(int id, int force);
 
 // ---- Records (job.cc) ----
 
-// The job's state, read through its "job-state" attribute; 0 when it has
-// none yet (a record still being built by a submission).
-int JobState(const job_t* job);
-// Sets the state, adding "job-state" (enum, job group) when missing.
+// The job's state, its "job-state" attribute's value; 0 when it has none
+// yet (a record still being built by a submission).
+inline int JobState(const job_t* job) { return job ? job->state_value : 0; }
+// Sets the state (attribute and state_value), adding "job-state" (enum,
+// job group) when missing. The one way to change a job's state.
 void SetJobState(job_t* job, int state);
 // Stamps a time attribute (any group) with JobClock(): its type becomes
 // integer. A missing attribute is not added.

@@ -172,10 +172,11 @@ TEST_F(JobListingTest, AChangedJobShowsItsNewStateInTheNextListing) {
        [](job_t* j) {
          ipp_ptr fresh(ippNew());
          ippAddInteger(fresh.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", j->id);
-         j->state = ippAddInteger(fresh.get(), IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", IPP_JOB_PENDING);
+         j->state = nullptr;
          j->sheets = nullptr;
          j->job_sheets = nullptr;
          j->attrs = std::move(fresh);
+         SetJobState(j, IPP_JOB_PENDING);
        },
        "none"},
   };
