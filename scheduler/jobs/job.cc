@@ -112,8 +112,10 @@ void FillJobFromAttrs(job_t* job) {
 
 namespace {
 
-// Takes the job out of the active queue in `state`; see CancelJob.
-void end_job(int id, int purge, int state) {
+// Takes the job out of the active queue in `state`; see CancelJob. With
+// `start_next`, pending jobs are started before a job kept as history is
+// saved: its printer's next job runs while the file is written and synced.
+void end_job(int id, int purge, int state, bool start_next = false) {
   job_t* job = LookupJob(id);
   if (!job) return;
 
@@ -129,10 +131,12 @@ void end_job(int id, int purge, int state) {
   if (!PreserveJobHistory || !PreserveJobFiles || purge || remote) RemoveDataFiles(job);
 
   if (PreserveJobHistory && !purge && !remote) {
+    if (start_next) RunPendingJobs();
     SaveJob(id);
   } else {
     RemoveControlFile(id);
     FreeJob(UnlinkJob(job));
+    if (start_next) RunPendingJobs();
   }
 }
 
@@ -143,7 +147,7 @@ void CancelJob(int id, int purge) {
   end_job(id, purge, IPP_JOB_CANCELLED);
 }
 
-void FinishJob(int id, int final_state) { end_job(id, 0, final_state); }
+void FinishJob(int id, int final_state) { end_job(id, 0, final_state, true); }
 
 void CancelMatchingJobs(std::string_view dest, std::string_view username, int purge) {
   for (job_t* job = Jobs; job;) {

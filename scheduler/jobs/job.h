@@ -154,7 +154,10 @@ void CancelJob(int id, int purge);
 
 // The end of a job that ran through: CancelJob without purge, except that
 // a job kept as history is left in `final_state` (completed or aborted)
-// and saved once in that state.
+// and saved once in that state; then starts what can start
+// (RunPendingJobs), before that save, so the freed printer's next job
+// does not wait for the disk. No request is answered between the two, so
+// no client sees the job finished before its file says so.
 void FinishJob(int id, int final_state);
 
 // CancelJob for every job whose destination and owner equal `dest` and

@@ -188,7 +188,6 @@ void finish_document(int id) {
   }
 
   FinishJob(id, job->status == 0 ? IPP_JOB_COMPLETED : IPP_JOB_ABORTED);
-  RunPendingJobs();
 }
 
 }  // namespace
