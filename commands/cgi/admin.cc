@@ -34,13 +34,7 @@ void PrinterForm(page_t& page, session_t& session, const attr_group* current) {
   page.raw("<form id=\"printer-form\" method=\"post\" action=\"/admin\" enctype=\"multipart/form-data\">\n"
            "<input type=\"hidden\" name=\"op\" value=\"add-printer\">\n");
   TokenField(page);
-  if (current) {
-    page.raw("<input type=\"hidden\" name=\"printer_name\" value=\"").text(name).raw("\"><p>Printer: <b>");
-    page.text(name).raw("</b></p>\n");
-  } else {
-    page.raw("<input type=\"hidden\" name=\"new\" value=\"1\">\n<label>Name <input type=\"text\" name=\"printer_name\" "
-             "required maxlength=\"127\" pattern=\"[A-Za-z0-9_.\\-]+\"></label>\n");
-  }
+  DestNameField(page, "printer_name", "Printer", name, current != nullptr);
   auto input = [&](const char* label, const char* field, const std::string& value, const char* extra) {
     page.raw("<label>").raw(label).raw(" <input type=\"text\" name=\"").raw(field).raw("\" value=\"").text(value);
     page.raw("\"").raw(extra).raw("></label>\n");

@@ -113,6 +113,16 @@ void TokenField(page_t& page) {
   page.raw("<input type=\"hidden\" name=\"token\" value=\"").text(FormToken()).raw("\">");
 }
 
+void DestNameField(page_t& page, std::string_view field, std::string_view noun, const std::string& name, bool existing) {
+  if (existing) {
+    page.raw("<input type=\"hidden\" name=\"").raw(field).raw("\" value=\"").text(name).raw("\"><p>").raw(noun);
+    page.raw(": <b>").text(name).raw("</b></p>\n");
+  } else {
+    page.raw("<input type=\"hidden\" name=\"new\" value=\"1\">\n<label>Name <input type=\"text\" name=\"").raw(field);
+    page.raw("\" required maxlength=\"127\" pattern=\"[A-Za-z0-9_.\\-]+\"></label>\n");
+  }
+}
+
 void ActionButton(page_t& page, std::string_view field, std::string_view value, std::string_view op,
                   std::string_view label) {
   page.raw("<form class=\"inline\" method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"")

@@ -104,6 +104,11 @@ struct page_t {
 // The hidden field with FormToken(), for every form posted to us.
 void TokenField(page_t& page);
 
+// The name of the destination a form adds or changes, in `field`: shown
+// and sent hidden when `name` is an existing one ("Printer: x"), else a
+// text input for a new name.
+void DestNameField(page_t& page, std::string_view field, std::string_view noun, const std::string& name, bool existing);
+
 // A one-button form posting `op` with `field`=`value` (and the token) to
 // /admin; `label` is markup of our own.
 void ActionButton(page_t& page, std::string_view field, std::string_view value, std::string_view op,

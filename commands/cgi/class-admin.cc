@@ -77,13 +77,7 @@ void ClassForm(page_t& page, const std::vector<std::string>& printers, const att
   page.raw("<form id=\"class-form\" method=\"post\" action=\"/admin\">\n"
            "<input type=\"hidden\" name=\"op\" value=\"add-class\">\n");
   TokenField(page);
-  if (current) {
-    page.raw("<input type=\"hidden\" name=\"class_name\" value=\"").text(name).raw("\"><p>Class: <b>");
-    page.text(name).raw("</b></p>\n");
-  } else {
-    page.raw("<input type=\"hidden\" name=\"new\" value=\"1\">\n<label>Name <input type=\"text\" name=\"class_name\" "
-             "required maxlength=\"127\" pattern=\"[A-Za-z0-9_.\\-]+\"></label>\n");
-  }
+  DestNameField(page, "class_name", "Class", name, current != nullptr);
   auto input = [&](const char* label, const char* field, const char* attribute) {
     page.raw("<label>").raw(label).raw(" <input type=\"text\" name=\"").raw(field).raw("\" value=\"");
     page.text(current ? current->text(attribute, IPP_TAG_TEXT) : "").raw("\" maxlength=\"127\"></label>\n");

@@ -53,6 +53,20 @@ class JobRun : public ::testing::Test {
     ::chmod(root_.file(to).c_str(), mode);
   }
 
+  // The shipped type database and built programs (built path, path in the
+  // server root), for jobs through the real filter chain.
+  void InstallChain(const std::vector<std::pair<std::string, std::string>>& programs) {
+    ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
+    ASSERT_TRUE(root_.InstallDataFile("vorn.convs"));
+    InstallPrograms(programs);
+  }
+  void InstallPrograms(const std::vector<std::pair<std::string, std::string>>& programs) {
+    for (const auto& [from, to] : programs) {
+      ASSERT_TRUE(WriteFile(root_.file(to), ReadFile(from), 0755)) << to;
+      ::chmod(root_.file(to).c_str(), 0755);
+    }
+  }
+
   // File devices are allowed: several tests print to files.
   void Configure(const std::string& extra) {
     root_.WriteConfig("LogLevel debug2\nPreserveJobHistory Yes\nFileDevice On\n" + extra);

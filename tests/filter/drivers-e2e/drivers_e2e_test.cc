@@ -24,14 +24,11 @@ class DriverQueue : public JobRun {
     JobRun::SetUp();
     ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
     ASSERT_TRUE(WriteFile(root_.file("raster.convs"), "image/png application/vnd.vorn-raster 100 imgraster\n"));
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{IMGRASTER_PATH, "bin/filter/imgraster"},
-                                   {PCLDRV_PATH, "bin/filter/pcldrv"},
-                                   {ESCPDRV_PATH, "bin/filter/escpdrv"},
-                                   {LABELDRV_PATH, "bin/filter/labeldrv"},
-                                   {SOCKET_BACKEND_PATH, "bin/backend/socket"}}) {
-      ASSERT_TRUE(WriteFile(root_.file(to), ReadFile(from), 0755)) << to;
-      ::chmod(root_.file(to).c_str(), 0755);
-    }
+    InstallPrograms({{IMGRASTER_PATH, "bin/filter/imgraster"},
+                     {PCLDRV_PATH, "bin/filter/pcldrv"},
+                     {ESCPDRV_PATH, "bin/filter/escpdrv"},
+                     {LABELDRV_PATH, "bin/filter/labeldrv"},
+                     {SOCKET_BACKEND_PATH, "bin/backend/socket"}});
   }
 };
 

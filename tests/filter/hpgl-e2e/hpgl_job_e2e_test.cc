@@ -27,14 +27,10 @@ class HpglJob : public JobRun {
  protected:
   void SetUp() override {
     JobRun::SetUp();
-    ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
-    ASSERT_TRUE(root_.InstallDataFile("vorn.convs"));
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{HPGLCONV_PATH, "bin/filter/hpglconv"},
-                                   {PSCONV_PATH, "bin/filter/psconv"},
-                                   {SOCKET_BACKEND_PATH, "bin/backend/socket"}}) {
-      ASSERT_TRUE(WriteFile(root_.file(to), ReadFile(from), 0755)) << to;
-      ::chmod(root_.file(to).c_str(), 0755);
-    }
+    InstallChain({{HPGLCONV_PATH, "bin/filter/hpglconv"},
+                  {PSCONV_PATH, "bin/filter/psconv"},
+                  {SOCKET_BACKEND_PATH, "bin/backend/socket"}});
+    if (HasFatalFailure()) return;
     // hpglconv reads its prolog below the scheduler's DataDir.
     std::filesystem::create_directories(root_.file("data/data"));
     ASSERT_TRUE(WriteFile(root_.file("data/data/HPGLprolog"), ReadFile(std::string(HPGLCONV_DATA) + "/data/HPGLprolog")));

@@ -21,15 +21,11 @@ class GzipPdfJob : public JobRun {
  protected:
   void SetUp() override {
     JobRun::SetUp();
-    ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
-    ASSERT_TRUE(root_.InstallDataFile("vorn.convs"));
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{UNZIPCONV_PATH, "bin/filter/unzipconv"},
-                                   {PDFCONV_PATH, "bin/filter/pdfconv"},
-                                   {PSCONV_PATH, "bin/filter/psconv"},
-                                   {SOCKET_BACKEND_PATH, "bin/backend/socket"}}) {
-      ASSERT_TRUE(WriteFile(root_.file(to), ReadFile(from), 0755)) << to;
-      ::chmod(root_.file(to).c_str(), 0755);
-    }
+    InstallChain({{UNZIPCONV_PATH, "bin/filter/unzipconv"},
+                  {PDFCONV_PATH, "bin/filter/pdfconv"},
+                  {PSCONV_PATH, "bin/filter/psconv"},
+                  {SOCKET_BACKEND_PATH, "bin/backend/socket"}});
+    if (HasFatalFailure()) return;
   }
 };
 

@@ -19,14 +19,10 @@ class TextconvJob : public JobRun {
  protected:
   void SetUp() override {
     JobRun::SetUp();
-    ASSERT_TRUE(root_.InstallDataFile("vorn.types"));
-    ASSERT_TRUE(root_.InstallDataFile("vorn.convs"));
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{TEXTCONV_PATH, "bin/filter/textconv"},
-                                   {PSCONV_PATH, "bin/filter/psconv"},
-                                   {SOCKET_BACKEND_PATH, "bin/backend/socket"}}) {
-      ASSERT_TRUE(WriteFile(root_.file(to), ReadFile(from), 0755)) << to;
-      ::chmod(root_.file(to).c_str(), 0755);
-    }
+    InstallChain({{TEXTCONV_PATH, "bin/filter/textconv"},
+                  {PSCONV_PATH, "bin/filter/psconv"},
+                  {SOCKET_BACKEND_PATH, "bin/backend/socket"}});
+    if (HasFatalFailure()) return;
     std::filesystem::copy(TEXTCONV_DATA, root_.file("data"),
                           std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
   }
