@@ -233,12 +233,7 @@ int Change(session_t& session, const form_t& form) {
     Notice(page, "A printer name has letters, digits and punctuation other than / # ? % quotes and blanks, "
                  "at most 127 of them.", true);
   } else if (op->op == VORN_DELETE_PRINTER && form.get("confirm") != "yes") {
-    page.raw("<p>Delete the printer <b>").text(name).raw("</b> and its jobs?</p>\n");
-    page.raw("<form method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"delete-printer\">"
-             "<input type=\"hidden\" name=\"confirm\" value=\"yes\"><input type=\"hidden\" name=\"printer_name\" "
-             "value=\"").text(name).raw("\">");
-    TokenField(page);
-    page.raw("<button type=\"submit\">Delete</button></form>\n");
+    ConfirmDelete(page, "printer", "delete-printer", "printer_name", name);
   } else {
     bool ok = op->op == VORN_ADD_PRINTER
                   ? AddPrinter(session, form, name, error)

@@ -123,6 +123,16 @@ void DestNameField(page_t& page, std::string_view field, std::string_view noun, 
   }
 }
 
+void ConfirmDelete(page_t& page, std::string_view noun, std::string_view op, std::string_view field,
+                   const std::string& name) {
+  page.raw("<p>Delete the ").raw(noun).raw(" <b>").text(name).raw("</b> and its jobs?</p>\n");
+  page.raw("<form method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"").raw(op);
+  page.raw("\"><input type=\"hidden\" name=\"confirm\" value=\"yes\"><input type=\"hidden\" name=\"").raw(field);
+  page.raw("\" value=\"").text(name).raw("\">");
+  TokenField(page);
+  page.raw("<button type=\"submit\">Delete</button></form>\n");
+}
+
 void ActionButton(page_t& page, std::string_view field, std::string_view value, std::string_view op,
                   std::string_view label) {
   page.raw("<form class=\"inline\" method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"")

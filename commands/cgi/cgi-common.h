@@ -109,6 +109,11 @@ void TokenField(page_t& page);
 // text input for a new name.
 void DestNameField(page_t& page, std::string_view field, std::string_view noun, const std::string& name, bool existing);
 
+// The question before a destination is deleted: a form posting `op` again
+// with confirm=yes and `field`=`name`.
+void ConfirmDelete(page_t& page, std::string_view noun, std::string_view op, std::string_view field,
+                   const std::string& name);
+
 // A one-button form posting `op` with `field`=`value` (and the token) to
 // /admin; `label` is markup of our own.
 void ActionButton(page_t& page, std::string_view field, std::string_view value, std::string_view op,

@@ -202,12 +202,7 @@ void ChangeClass(session_t& session, const form_t& form, page_t& page) {
   } else if (!IsValidName(name)) {
     Notice(page, kBadName, true);
   } else if (op->op == VORN_DELETE_CLASS && form.get("confirm") != "yes") {
-    page.raw("<p>Delete the class <b>").text(name).raw("</b> and its jobs?</p>\n");
-    page.raw("<form method=\"post\" action=\"/admin\"><input type=\"hidden\" name=\"op\" value=\"delete-class\">"
-             "<input type=\"hidden\" name=\"confirm\" value=\"yes\"><input type=\"hidden\" name=\"class_name\" "
-             "value=\"").text(name).raw("\">");
-    TokenField(page);
-    page.raw("<button type=\"submit\">Delete</button></form>\n");
+    ConfirmDelete(page, "class", "delete-class", "class_name", name);
   } else {
     const bool ok = op->op == VORN_ADD_CLASS ? AddClass(session, form, name, error)
                                              : bool(session.Do(NewPrinterRequest(op->op, name, true), "/admin/", error));
