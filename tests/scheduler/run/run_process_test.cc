@@ -130,19 +130,31 @@ TEST_F(ProcessTest, AnErrorDescriptorOf2KeepsTheSchedulersStandardError) {
   EXPECT_EQ(ReadAll(mine.rd.get()), "to-stderr\n");
 }
 
+// Both copy programs: vorn-copy (beside the test programs as beside vornd)
+// and, where it is missing, the scheduler's own program in its copy mode.
 TEST_F(ProcessTest, TheCopyProcessCopiesEveryByte) {
   std::string data;
   for (int i = 0; i < 50000; i++) data += char(i * 7);
   Put(root_ + "/data", data);
-  vorn::unique_fd in(::open((root_ + "/data").c_str(), O_RDONLY | O_CLOEXEC));
-  vorn::unique_fd out(::open((root_ + "/copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  Pipe err;
-  pid_t pid = start_copy_process(in.get(), out.get(), err.wr.get(), nullptr);
-  ASSERT_GT(pid, 0);
-  err.wr.reset();
-  EXPECT_EQ(ReadAll(err.rd.get()), "");
-  EXPECT_EQ(WaitFor(pid), 0);
-  EXPECT_EQ(Slurp(root_ + "/copy"), data);
+  for (bool own_program : {false, true}) {
+    SCOPED_TRACE(own_program ? "copy mode of the scheduler's program" : "vorn-copy");
+    vorn::unique_fd in(::open((root_ + "/data").c_str(), O_RDONLY | O_CLOEXEC));
+    vorn::unique_fd out(::open((root_ + "/copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    Pipe err;
+    pid_t pid;
+    if (own_program) {
+      char* argv[] = {const_cast<char*>("vorn-copy-process"), nullptr};
+      char* envp[] = {nullptr};
+      pid = start_process("/proc/self/exe", argv, envp, in.get(), out.get(), err.wr.get(), 0, nullptr);
+    } else {
+      pid = start_copy_process(in.get(), out.get(), err.wr.get(), nullptr);
+    }
+    ASSERT_GT(pid, 0);
+    err.wr.reset();
+    EXPECT_EQ(ReadAll(err.rd.get()), "");
+    EXPECT_EQ(WaitFor(pid), 0);
+    EXPECT_EQ(Slurp(root_ + "/copy"), data);
+  }
 }
 
 TEST_F(ProcessTest, TheReaperMarksExitsInTheJobsProcessList) {
