@@ -458,6 +458,29 @@ void add_class(client_t* con, ipp_attribute_t* uri) {
     rename_remote(c);
     c = nullptr;
   }
+  // Every member is found before anything changes: a request naming an
+  // unknown one leaves an existing class as it was.
+  const ipp_attribute_t* members = ippFindAttribute(con->ipp_request.get(), "member-uris", IPP_TAG_URI);
+  std::vector<printer_t*> found;
+  if (members) {
+    for (const ipp_value_t& v : members->values) {
+      ipp_attribute_t one;
+      one.name = "member-uris";
+      one.value_tag = IPP_TAG_URI;
+      one.values.emplace_back();
+      one.values[0].string.text = v.string.text;
+      std::string host;
+      const std::string resource = target_resource(&one, &host);
+      printer_t* m = LookupDest(host, resource, nullptr);
+      if (!m) {
+        LogDiagnostic(L_ERROR, "add_class: resource name '%s' no good!", resource.c_str());
+        send_ipp_error(con, IPP_NOT_FOUND);
+        return;
+      }
+      found.push_back(m);
+    }
+  }
+
   const bool created = !c;
   if (created) {
     c = NewClass(name.c_str());
@@ -472,24 +495,10 @@ void add_class(client_t* con, ipp_attribute_t* uri) {
     if (created) RemovePrinter(c, 0);
     return;
   }
-  if (const ipp_attribute_t* members = ippFindAttribute(con->ipp_request.get(), "member-uris", IPP_TAG_URI)) {
+  if (members) {
     c->printers.clear();
     c->last = 0;
-    for (const ipp_value_t& v : members->values) {
-      ipp_attribute_t one;
-      one.name = "member-uris";
-      one.value_tag = IPP_TAG_URI;
-      one.values.emplace_back();
-      one.values[0].string.text = v.string.text;
-      std::string host;
-      const std::string resource = target_resource(&one, &host);
-      printer_t* m = LookupDest(host, resource, nullptr);
-      if (!m) {
-        LogDiagnostic(L_ERROR, "add_class: resource name '%s' no good!", resource.c_str());
-        send_ipp_error(con, IPP_NOT_FOUND);
-        if (created) RemovePrinter(c, 0);
-        return;
-      }
+    for (printer_t* m : found) {
       AddClassMember(c, m);
       LogDiagnostic(L_DEBUG, "add_class: Added %s \"%s\" to class \"%s\"...",
                     (m->type & PRINTER_CLASS) ? "class" : "printer", m->name.c_str(), c->name.c_str());

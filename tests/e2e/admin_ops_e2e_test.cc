@@ -179,6 +179,15 @@ TEST_F(Admin, ClassesStatesDefaultsAndDeletion) {
       << Conf("classes.conf");
   EXPECT_EQ(Printer("office").value(1, "member-names"), "a,b");
 
+  // A change naming an unknown member changes nothing, in memory or on disk.
+  const std::string classes_conf = Conf("classes.conf");
+  r = Admin_(VORN_ADD_CLASS, {ClassUri("office"), "printer-info=41:Changed",
+                              "member-uris=45:ipp://localhost/printers/b,ipp://localhost/printers/ghost"});
+  EXPECT_EQ(r.status, "0x0406") << r.raw;
+  EXPECT_EQ(Printer("office").value(1, "member-names"), "a,b");
+  EXPECT_EQ(Printer("office").value(1, "printer-info"), "Both");
+  EXPECT_EQ(Conf("classes.conf"), classes_conf);
+
   // The default: a class makes both files be written.
   r = Admin_(VORN_SET_DEFAULT, {ClassUri("office")});
   EXPECT_EQ(r.status, "0x0000") << r.raw;
