@@ -49,11 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       data, size,
       [&](FILE* in, FILE* out, FILE* status) {
         hpgl_state_t st;
-        st.out = out;
-        st.status = status;
-        st.user = "fuzz";
-        st.title = "plot";
-        st.date = "today";
+        FillFuzzJob(st, out, status, "plot");
         vorn::ppd_file_ptr ppd = hpglconv_prepare(st, kOptionSets[data[0] & 7]);
         return hpglconv_run(st, in);
       },

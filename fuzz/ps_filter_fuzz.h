@@ -27,3 +27,14 @@ void FuzzPsFilter(const uint8_t* data, size_t size, Run run, Check check) {
   std::fclose(status);
   std::free(out_buf);
 }
+
+// The job fields every PostScript filter's state has, set alike for each
+// target.
+template <class Job>
+void FillFuzzJob(Job& job, FILE* out, FILE* status, const char* title) {
+  job.out = out;
+  job.status = status;
+  job.user = "fuzz";
+  job.title = title;
+  job.date = "today";
+}

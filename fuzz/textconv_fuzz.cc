@@ -78,11 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       data, size,
       [&](FILE* in, FILE* out, FILE* status) {
         textconv_t job;
-        job.out = out;
-        job.status = status;
-        job.user = "fuzz";
-        job.title = "t\xc3\xa9(x)";
-        job.date = "today";
+        FillFuzzJob(job, out, status, "t\xc3\xa9(x)");
         vorn::ppd_file_ptr ppd = textconv_prepare(job, kOptionSets[pick & 7]);
         return textconv_run(job, in);
       },
