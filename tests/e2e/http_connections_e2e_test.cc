@@ -146,7 +146,10 @@ TEST_F(Connections, AnAnswerThatSaysCloseIsFollowedByTheEnd) {
     EXPECT_EQ(status_of(r.bytes), c.status) << r.bytes.substr(0, 200);
     EXPECT_TRUE(r.closed) << "no end after the answer";
     EXPECT_FALSE(r.reset) << "reset instead of an orderly end";
-    EXPECT_LT(r.took, 5s);
+    // The end comes at the latest when the drain time (3 s) runs out, seen
+    // by the once-a-second loop: room for a loaded sanitized build, far
+    // below the Timeout a stuck connection would wait for.
+    EXPECT_LT(r.took, 8s);
   }
   EXPECT_TRUE(root_.WaitForLog("IPP Read Error!"));
 }
