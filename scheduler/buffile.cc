@@ -88,13 +88,18 @@ std::unique_ptr<BufFile> BufFileCreateSafe(const std::string& path, mode_t perm,
 }
 
 int BufFileCommit(std::unique_ptr<BufFile> file) {
+  std::unique_ptr<vorn_safe_file_t> safe = BufFileDetachSafe(std::move(file));
+  return safe ? vornSafeFileCommit(std::move(safe)) : -1;
+}
+
+std::unique_ptr<vorn_safe_file_t> BufFileDetachSafe(std::unique_ptr<BufFile> file) {
   if (!writer(file.get()) || !file->safe) {
     errno = EINVAL;
-    return -1;
+    return nullptr;
   }
-  if (BufFileFlush(file.get()) != 0) return -1;  // `file` takes the temporary file with it
+  if (BufFileFlush(file.get()) != 0) return nullptr;  // `file` takes the temporary file with it
   file->safe->fd = std::move(file->fd);
-  return vornSafeFileCommit(std::move(file->safe));
+  return std::move(file->safe);
 }
 
 int BufFileClose(std::unique_ptr<BufFile> file) {

@@ -64,6 +64,11 @@ std::unique_ptr<BufFile> BufFileCreateSafe(const std::string& path, mode_t perm,
 // (vornSafeFileCommit). 0, or -1 with errno set and the old file untouched.
 int BufFileCommit(std::unique_ptr<BufFile> file);
 
+// Flushes a writer from BufFileCreateSafe and hands over its new version,
+// to be committed later (vornSafeFileCommit); nullptr with errno set when the
+// flush failed (the temporary file is then gone).
+std::unique_ptr<vorn_safe_file_t> BufFileDetachSafe(std::unique_ptr<BufFile> file);
+
 // Flushes a writer, ends decompression, closes the descriptor and frees the
 // object; returns the result of close() (or -1 when the flush failed).
 int BufFileClose(std::unique_ptr<BufFile> file);

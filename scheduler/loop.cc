@@ -22,6 +22,7 @@
 #include "scheduler/log.h"
 #include "scheduler/server.h"
 #include "scheduler/signals.h"
+#include "scheduler/sync-queue.h"
 #include "vorn/paths.h"
 
 std::string ConfigPath = VORN_DEFAULT_SERVERROOT "/vornd.conf";
@@ -151,11 +152,23 @@ void service_clients(time_t now) {
   for (size_t i = 0; i < Clients.size();) {
     client_t* con = Clients[i].get();
     int fd = con->http.fd;
+    // A reply waiting for the disk is neither sent nor followed by the
+    // next request, and the client does not time out meanwhile.
+    if (ClientHeld(con)) {
+      i++;
+      continue;
+    }
+    uint64_t queued = SyncsQueued();
     if (WorkInput.isset(fd) || ClientHasBufferedInput(con)) {
       if (!ReadClient(con)) continue;  // closed: the next one moved here
     } else if (WorkOutput.isset(fd) || (con->cgi_output && con->file && WorkInput.isset(con->file.get()))) {
       // The socket takes more, or the CGI program has more to relay.
       if (!WriteClient(con)) continue;
+    }
+    if (SyncsQueued() != queued) {
+      // What the request changed is being written: its reply waits.
+      con->sync_from = queued;
+      con->sync_hold = SyncsQueued();
     }
     if (ClientDrainExpired(con, now)) {
       LogDiagnostic(L_DEBUG, "Closing client %d: it did not close its end after the answer.", fd);
@@ -186,6 +199,7 @@ void ReportConfigurationFailure() {
 int RunMainLoop() {
   WorkInput.resize(DescriptorLimit);
   WorkOutput.resize(DescriptorLimit);
+  if (SyncQueueFd() >= 0) InputSet.set(SyncQueueFd());
 
   for (;;) {
     if (TakeChildExit()) ReapChildren();
@@ -202,12 +216,15 @@ int RunMainLoop() {
     WorkOutput.copy_from(OutputSet);
 
     // Input already buffered is served at once; otherwise one-second passes
-    // give every timer below its resolution.
+    // give every timer below its resolution. Clients whose reply waits for
+    // the sync thread are not watched: its descriptor wakes the loop.
     timeval timeout{1, 0};
     for (const auto& con : Clients) {
-      if (ClientHasBufferedInput(con.get())) {
+      if (con->sync_hold) {
+        WorkInput.clear(con->http.fd);
+        WorkOutput.clear(con->http.fd);
+      } else if (ClientHasBufferedInput(con.get())) {
         timeout.tv_sec = 0;
-        break;
       }
     }
 
@@ -221,6 +238,8 @@ int RunMainLoop() {
 
     for (listener_t& lis : Listeners)
       if (lis.fd && WorkInput.isset(lis.fd.get())) AcceptClient(&lis);
+
+    if (SyncQueueFd() >= 0 && WorkInput.isset(SyncQueueFd())) CollectSyncs();
 
     service_clients(now);
 

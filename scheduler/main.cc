@@ -13,6 +13,7 @@
 #include "scheduler/jobs/job.h"
 #include "scheduler/loop.h"
 #include "scheduler/signals.h"
+#include "scheduler/sync-queue.h"
 
 int main(int argc, char* argv[]) {
   vornd_options_t options;
@@ -49,7 +50,11 @@ int main(int argc, char* argv[]) {
   RunPendingJobs();
   JobCheckTime = time(nullptr);
 
+  // After the last fork of the start and the change of user: a thread
+  // would not survive the one and should not straddle the other.
+  StartSyncThread();
   int status = RunMainLoop();
+  StopSyncThread();
   DeleteAllCerts();
   return status;
 }

@@ -88,6 +88,7 @@ int commit_steps(vorn_safe_file_t* sf) {
   sf->temp.clear();
   step_done(vorn_safe_step_t::renamed);
 
+  if (sf->flags & VORN_SAFE_NO_DIR_SYNC) return 0;
   if (sync_directory(directory_of(sf->path)) != 0) return -1;
   step_done(vorn_safe_step_t::dir_synced);
   return 0;
@@ -146,6 +147,8 @@ int vornSafeFileCommit(std::unique_ptr<vorn_safe_file_t> sf) {
   errno = e;
   return result;
 }
+
+int vornSyncDirectoryOf(const std::string& path) { return sync_directory(directory_of(path)); }
 
 int vornSafeFileWrite(const std::string& path, std::string_view content, mode_t perm, uid_t uid, gid_t gid,
                       int flags) {

@@ -15,6 +15,7 @@
 #include "scheduler/conf/conf.h"
 #include "scheduler/ipp/ipp.h"
 #include "scheduler/log.h"
+#include "scheduler/sync-queue.h"
 #include "vorn/ipp-http.h"
 #include "vorn/strings.h"
 
@@ -51,8 +52,9 @@ bool close_request_file(client_t* con) {
   LogDiagnostic(L_DEBUG2, "ReadClient() %d Closing data file %d, size = %d.", fd, con->file.get(),
                 int(con->spooled));
   if (!too_large(con->spooled)) {
-    // The reply may acknowledge a job: its document must be on disk first.
-    if (::fdatasync(con->file.get()) != 0) {
+    // The reply may acknowledge a job: its document must be on disk first
+    // (the reply waits for the queued sync).
+    if (QueueDataSync(std::move(con->file), con->filename) != 0) {
       LogDiagnostic(L_ERROR, "ReadClient: Unable to write %s to disk: %s", con->filename.c_str(),
                     std::strerror(errno));
       con->file.reset();

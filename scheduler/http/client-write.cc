@@ -17,6 +17,7 @@
 #include "scheduler/fdset.h"
 #include "scheduler/auth/location.h"
 #include "scheduler/log.h"
+#include "scheduler/sync-queue.h"
 #include "vorn/ipp-http.h"
 #include "vorn/strings.h"
 
@@ -324,6 +325,24 @@ void finish_response(client_t* con) {
   con->ipp_response.reset();
   con->command.clear();
   con->options.clear();
+}
+
+bool ClientHeld(client_t* con) {
+  if (!con->sync_hold) return false;
+  if (con->sync_hold > SyncsDone()) return true;
+  bool failed = SyncFailedBetween(con->sync_from, con->sync_hold);
+  con->sync_hold = 0;
+  if (failed) {
+    // Nothing of the reply was sent while it was held.
+    LogDiagnostic(L_ERROR, "Client %d: its request could not be written to disk; answering 500.", con->http.fd);
+    con->output.clear();
+    con->ipp_response.reset();
+    con->ipp_request.reset();
+    con->http.data_encoding = HTTP_ENCODE_LENGTH;
+    if (!con->filename.empty()) remove_request_file(con);
+    SendError(con, HTTP_SERVER_ERROR);
+  }
+  return false;
 }
 
 int WriteClient(client_t* con) {

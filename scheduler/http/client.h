@@ -113,6 +113,12 @@ struct client_t {
   // more on the socket: buffered bytes need not be served again before the
   // socket becomes readable (see ClientHasBufferedInput).
   bool input_stalled = false;
+
+  // The reply waits for the sync thread (sync-queue.h): the units numbered
+  // (sync_from, sync_hold] were queued while its request was served.
+  // sync_hold is 0 while nothing waits.
+  uint64_t sync_from = 0;
+  uint64_t sync_hold = 0;
 };
 
 // The clients in use, in order of acceptance; closing one moves the later ones
@@ -144,6 +150,11 @@ int ReadClient(client_t* con);
 // Called when the socket is writable; sends at most 2048 bytes of a file or
 // one piece of an IPP response. Same result as ReadClient.
 int WriteClient(client_t* con);
+
+// Whether the client's reply still waits for the sync thread; a client that
+// need not wait any more is let go, with "500 Internal Server Error" in place
+// of its reply when what its request changed could not be written to disk.
+bool ClientHeld(client_t* con);
 
 // Starts the TLS handshake with ServerContext; 1 while it goes on or when it
 // completed, 0 when it failed (the errors are logged, the caller closes).

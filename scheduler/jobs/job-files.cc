@@ -24,6 +24,7 @@
 #include "scheduler/jobs/job-private.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
+#include "scheduler/sync-queue.h"
 #include "scheduler/types/types.h"
 #include "vorn/http.h"
 #include "vorn/strings.h"
@@ -72,10 +73,12 @@ bool parse_data_name(std::string_view name, int* id, int* document) {
   return true;
 }
 
-// "c%05d.N" or "c%05d.O": what the safe writer leaves beside a control file
-// when the scheduler ends in the middle of a save.
+// "c%05d.N", "c%05d.O" or "c%05d.N.XXXXXX": what the safe writer leaves
+// beside a control file when the scheduler ends in the middle of a save.
 bool is_save_leftover(std::string_view name) {
   int id = 0;
+  if (size_t n = name.rfind(".N."); n != std::string_view::npos && name.size() - n == 9)
+    return parse_control_name(name.substr(0, n), &id);
   return name.size() > 2 && (name.ends_with(".N") || name.ends_with(".O")) &&
          parse_control_name(name.substr(0, name.size() - 2), &id);
 }
@@ -200,6 +203,7 @@ load_result load_control_file(int id, std::unordered_map<int, job_t*>& loaded,
     return load_result::out_of_memory;
   }
   job->id = id;
+  job->saved = true;
   LogDiagnostic(L_DEBUG, "LoadAllJobs: Loading attributes for job %d...\n", id);
   // Raised before reading, so not even an unreadable job's id comes back.
   if (id >= NextJobId) NextJobId = id + 1;
@@ -338,9 +342,8 @@ namespace job_internal {
 
 void RemoveControlFile(int id) {
   std::string path = JobControlFile(id);
-  ::unlink((path + ".N").c_str());
-  ::unlink((path + ".O").c_str());
-  ::unlink(path.c_str());
+  // After any save of it still queued, or that save would bring it back.
+  QueueUnlink({path + ".N", path + ".O", path});
 }
 
 void RemoveDataFiles(const job_t* job) {
@@ -364,7 +367,9 @@ int SaveJob(int id) {
   if (!job || !job->attrs) return 0;
 
   std::string path = JobControlFile(id);
-  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, ServerFileOwner(), Group, 0);  // not the filters'; no backup
+  // Not the filters'; no backup. With the sync thread the new version gets
+  // a name of its own, as saves of one job may wait in the queue together.
+  std::unique_ptr<BufFile> sf = BufFileCreateSafe(path, 0600, ServerFileOwner(), Group, SyncCommitFlags());
   if (!sf) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to create job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
@@ -377,15 +382,27 @@ int SaveJob(int id) {
     return 0;  // the old file stays; the temporary one goes with `sf`
   }
   LogDiagnostic(L_DEBUG2, "SaveJob: Closing file %d...", sf->fd.get());
-  if (BufFileCommit(std::move(sf)) != 0) {
+  std::unique_ptr<vorn_safe_file_t> safe = BufFileDetachSafe(std::move(sf));
+  if (!safe || QueueCommit(std::move(safe), job->saved ? 0 : id) != 0) {
     LogDiagnostic(L_ERROR, "SaveJob: Unable to write job control file \"%s\" - %s.", path.c_str(),
                   std::strerror(errno));
     return 0;
   }
+  job->saved = true;
   return 1;
 }
 
+void JobSaveFailed(int id) {
+  job_t* job = LookupJob(id);
+  if (!job || JobState(job) > IPP_JOB_STOPPED) return;
+  // Its first control file never reached the disk: the job would not come
+  // back after a restart, and its client was told the request failed.
+  LogDiagnostic(L_ERROR, "Job %d cancelled: its control file could not be written.", id);
+  CancelJob(id, 1);
+}
+
 void LoadAllJobs() {
+  WaitForSyncs();  // the spool directory as the queued saves leave it
   LogDiagnostic(L_DEBUG, "LoadAllJobs: Scanning %s...", RequestRoot.c_str());
   vorn::unique_fd dfd(::open(RequestRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   DIR* d = dfd ? ::fdopendir(dfd.get()) : nullptr;

@@ -66,6 +66,7 @@ struct job_t {
   // was handled, the rest up to the next newline is dropped.
   bool buftrunc = false;
   int tries = 0;                        // failed deliveries of a fax job
+  bool saved = false;                   // a control file was written (or queued to be)
   // The listing cache; shared with replies still being sent when it is
   // replaced.
   std::shared_ptr<const ipp_encoded_t> encoded;
@@ -220,8 +221,14 @@ void LoadAllJobs();
 // Rewrites the job's control file "RequestRoot/c%05d" whole through the safe
 // writer, mode 0600, owner User and group Group: a crash leaves the old or
 // the new file. Returns 1, or 0 for an unknown id or a failure (logged; the
-// job stays in memory and the old file in place).
+// job stays in memory and the old file in place). With the sync thread
+// running (sync-queue.h) the new version is put in place by that thread, in
+// the order of the saves; 1 then means queued.
 int SaveJob(int id);
+
+// The sync thread could not put the first control file of job `id` in
+// place: the job is cancelled and removed unless it has ended already.
+void JobSaveFailed(int id);
 
 // Documents loaded from the spool are typed from their content when they are
 // about to print: the type and compression of document `index` (from 0),

@@ -291,6 +291,33 @@ TEST_F(SubmitE2E, AFailedLaterFileCancelsTheWholeJob) {
   EXPECT_EQ(LastJobId(port()), 0);  // no job waits
 }
 
+// A job is acknowledged once its files are on disk. When its control file
+// cannot be put in place (here its name is taken by a folder that is not
+// empty) the client hears of the failure and the job is dropped, not left
+// to print without a file that would bring it back after a restart; the
+// next job goes through, its control file already in place when acknowledged.
+TEST_F(SubmitE2E, AJobIsAcknowledgedOnlyOnceItsControlFileIsInPlace) {
+  const std::string blocked = root_.file("spool/c00001");
+  std::filesystem::create_directories(blocked + "/in-the-way");
+  RunResult r = env_.Submit({"-d", "inkjet", report_});
+  EXPECT_EQ(r.exit_status, 1) << r.out;
+  EXPECT_EQ(r.err.rfind("submit: unable to print file: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(JobAttributes(port(), 1).empty()) << "job 1 was kept";
+  EXPECT_TRUE(root_.WaitForLog("Job 1 cancelled: its control file could not be written."));
+  EXPECT_TRUE(Documents(1).empty());
+
+  std::filesystem::remove_all(blocked);
+  r = env_.Submit({"-d", "inkjet", report_});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(RequestId(r.out, "inkjet", 1), 2) << r.out;
+  EXPECT_TRUE(FileExists(root_.file("spool/c00002")));
+  EXPECT_EQ(Documents(2), std::vector<std::string>{"Quarterly report\n"});
+  EXPECT_EQ(JobAttributes(port(), 2)["job-state"], "3");
+  for (const std::string& name : ListDir(root_.file("spool")))
+    EXPECT_EQ(name.find(".N"), std::string::npos) << "left over: " << name;
+}
+
 class NoDefault : public SubmitE2E {
  protected:
   NoDefault() { printers_ = "<Printer inkjet>\nState Stopped\nAccepting Yes\n</Printer>\n"; }

@@ -45,6 +45,9 @@ enum : int {
   // file and the last rename wins. Without it a ".N" left by a crash is
   // removed by the next writer.
   VORN_SAFE_PRIVATE_TEMP = 2,
+  // The commit stops after the rename: the caller syncs the directory
+  // (vornSyncDirectoryOf), once for several files renamed there together.
+  VORN_SAFE_NO_DIR_SYNC = 4,
 };
 
 struct vorn_safe_file_t {
@@ -75,6 +78,10 @@ std::unique_ptr<vorn_safe_file_t> vornSafeFileCreate(const std::string& path, mo
 // the new content is then in place but may not yet be durable.) The object is
 // consumed either way.
 int vornSafeFileCommit(std::unique_ptr<vorn_safe_file_t> file);
+
+// Syncs the directory holding `path`, so that renames into it are durable.
+// 0, or -1 with errno set.
+int vornSyncDirectoryOf(const std::string& path);
 
 // Writes `content` as the whole new content of `path`; 0 or -1 as above.
 int vornSafeFileWrite(const std::string& path, std::string_view content, mode_t perm, uid_t uid,
