@@ -75,8 +75,9 @@ void run_unit(sync_unit& u, std::vector<std::string>& dirs) {
         u.error = errno;
         u.step = "sync";
       }
+      // Its rename into the job's name is made durable by the directory
+      // sync of the job's save, which always follows.
       u.fd.reset();
-      add_dir(u.path);  // it is renamed into its job's name before the job is saved
       break;
     case unit_kind::unlink:
       for (const std::string& p : u.paths)

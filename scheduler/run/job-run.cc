@@ -11,6 +11,7 @@
 
 #include "scheduler/conf/conf.h"
 #include "scheduler/fdset.h"
+#include "scheduler/run/copy-loop.h"
 #include "scheduler/run/run.h"
 #include "scheduler/log.h"
 #include "scheduler/types/types.h"
@@ -119,6 +120,17 @@ vorn::unique_fd open_device_file(const std::string& path, bool first_document) {
   int fl = ::fcntl(fd.get(), F_GETFL);
   if (fl >= 0) ::fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
   return fd;
+}
+
+// A document this small, going to a file rather than a device, is copied
+// by the scheduler itself: a process would cost more than the copy, and a
+// file takes the bytes at once (a device may keep a writer waiting).
+constexpr off_t kCopyHereLimit = 1 << 20;
+
+bool copy_here(int data, const std::string& device_path) {
+  struct stat st {};
+  return !device_path.starts_with("/dev/") && ::fstat(data, &st) == 0 && S_ISREG(st.st_mode) &&
+         st.st_size <= kCopyHereLimit;
 }
 
 bool make_pipe(vorn::unique_fd& rd, vorn::unique_fd& wr) {
@@ -329,14 +341,21 @@ void StartJob(int id, printer_t* printer) {
       // Nothing to convert: the document's bytes go to the file as they are.
       vorn::unique_fd data(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
       vorn::unique_fd out = open_device_file(device_path, first_document);
-      pid_t pid = 0;
-      if (data && out) start_copy_process(data.get(), out.get(), status_wr.get(), &pid);
-      if (pid <= 0) {
-        device_failed(id, printer, device_path);
-        return;
+      if (data && out && copy_here(data.get(), device_path)) {
+        // As the copy process would: a failure is the last process's, and
+        // the status pipe's end (below) finishes the document.
+        if (int err = vorn::copy::copy_all(data.get(), out.get(), status_wr.get())) job->status = -err;
+        LogDiagnostic(L_INFO, "Copied job %d to %s.", id, device_path.c_str());
+      } else {
+        pid_t pid = 0;
+        if (data && out) start_copy_process(data.get(), out.get(), status_wr.get(), &pid);
+        if (pid <= 0) {
+          device_failed(id, printer, device_path);
+          return;
+        }
+        job->procs[slot++] = pid;
+        LogDiagnostic(L_INFO, "Started copy to %s (PID %d) for job %d.", device_path.c_str(), int(pid), id);
       }
-      job->procs[slot++] = pid;
-      LogDiagnostic(L_INFO, "Started copy to %s (PID %d) for job %d.", device_path.c_str(), int(pid), id);
     }
   } else {
     std::string scheme(vorn::cut(std::string_view(printer->device_uri).substr(0, printer->device_uri.find(':')),

@@ -112,7 +112,7 @@ pid_t spawn(const char* what, const char* path, char* const argv[], char* const 
     if (err == 0) {
       ::execve(path, argv, envp);
       err = errno;
-      write_error(path, err);
+      write_error(2, path, err);
     }
     ::_exit(err ? err : 1);
   }
