@@ -2,6 +2,7 @@
 // from the terminal), on a passwd.md5 in a temporary directory; then the
 // entries it writes used for Digest and BasicDigest logins with curl against
 // a running vornd.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -30,15 +31,18 @@ struct PtyRun {
 };
 
 // Runs pwtool with `args`, answering each password prompt with the next of
-// `answers`; as `uid` when not -1. Bounded by 30 seconds.
+// `answers`; as `uid` when not -1, with LD_LIBRARY_PATH `library_path` when
+// not empty. Bounded by 30 seconds.
 PtyRun RunPwtool(const std::string& server_root, const std::vector<std::string>& args,
-                 const std::vector<std::string>& answers, uid_t uid = uid_t(-1)) {
+                 const std::vector<std::string>& answers, uid_t uid = uid_t(-1),
+                 const std::string& library_path = "") {
   PtyRun run;
   int master = -1;
   pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid < 0) return run;
   if (pid == 0) {
     ::setenv("VORN_SERVERROOT", server_root.c_str(), 1);
+    if (!library_path.empty()) ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
     if (uid != uid_t(-1) && ::setuid(uid) != 0) ::_exit(99);
     std::vector<char*> argv{const_cast<char*>(PWTOOL_PATH)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -209,3 +213,26 @@ TEST_F(Pwtool, DigestLoginsWithWhatItWrote) {
 }
 
 }  // namespace
+
+// Without a usable crypto library (a "libcrypto.so.3" that is the C library
+// found first) no digest can be made: pwtool says so and the file keeps its
+// entry instead of getting an empty digest.
+TEST_F(Pwtool, NoDigestWithoutTheCryptoLibrary) {
+  if (::getuid() != 0) GTEST_SKIP() << "changing another user's entry is for the super-user";
+  Dl_info info{};
+  ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::printf), &info), 0);
+  const std::string fake = dir_ + "/fake-lib";
+  std::filesystem::create_directories(fake);
+  std::filesystem::create_symlink(std::filesystem::canonical(info.dli_fname), fake + "/libcrypto.so.3");
+  const std::string before = "bob:staff:" + digest("bob", "secret1") + "\n";
+  WriteFile(dir_ + "/passwd.md5", before, 0600);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-g", "staff", "bob"},
+                                               std::vector<std::string>{"-g", "staff", "-a", "ann"}}) {
+    SCOPED_TRACE(args.back());
+    PtyRun r = RunPwtool(dir_, args, {"secret2", "secret2"}, uid_t(-1), fake);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("pwtool: Unable to compute the password digest!"), std::string::npos) << r.output;
+    EXPECT_EQ(File(), before);
+  }
+}
