@@ -1,7 +1,8 @@
 // The command programs start without OpenSSL: it is not among the libraries
 // the dynamic loader maps for them, and it is opened only when a connection
 // is encrypted. When it cannot be opened there, the encrypted connection
-// fails with the reason and nothing goes out in the clear.
+// fails with the reason and nothing goes out in the clear, and a Digest
+// challenge is not answered (nor a password asked for).
 #include <dlfcn.h>
 #include <elf.h>
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 
 #include "../fixtures/dests/ipp_server.h"
 #include "commands_fixture.h"
+#include "pty_run.h"
 
 namespace {
 
@@ -69,6 +71,18 @@ std::string Joined(const std::vector<std::string>& v) {
   return s;
 }
 
+// A folder where the loader finds "libssl.so.3" first: the C library under
+// that name, which opens but has none of OpenSSL's functions. "" on failure.
+std::string FakeSslFolder(const CommandEnv& env) {
+  Dl_info info{};
+  if (!::dladdr(reinterpret_cast<void*>(&::printf), &info) || !info.dli_fname) return "";
+  const std::string fake = env.file("fake-lib");
+  std::error_code ec;
+  std::filesystem::create_directories(fake, ec);
+  std::filesystem::create_symlink(std::filesystem::canonical(info.dli_fname, ec), fake + "/libssl.so.3", ec);
+  return ec ? "" : fake;
+}
+
 TEST(CommandsLoad, NoOpenSSLAmongTheLibrariesMappedAtStart) {
   const std::string dir = COMMANDS_DIR;
   const std::vector<std::string> programs = {
@@ -112,17 +126,8 @@ TEST(CommandsLoad, EncryptionWithoutAUsableTLSLibrary) {
   EXPECT_EQ(seen.front().method, "OPTIONS");
   EXPECT_TRUE(seen.back().tls);
 
-  // A folder where the loader finds "libssl.so.3" first: the C library
-  // under that name, which opens but has none of OpenSSL's functions.
-  Dl_info info{};
-  ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::printf), &info), 0);
-  ASSERT_NE(info.dli_fname, nullptr);
-  const std::string fake = env.file("fake-lib");
-  std::filesystem::create_directories(fake);
-  std::filesystem::create_symlink(std::filesystem::canonical(info.dli_fname), fake + "/libssl.so.3");
-
   std::vector<std::string> argv = env.Argv(qstatus, {"-E", "-h", host, "-o"});
-  argv.insert(argv.begin() + 2, "LD_LIBRARY_PATH=" + fake);
+  argv.insert(argv.begin() + 2, "LD_LIBRARY_PATH=" + FakeSslFolder(env));
   RunResult bad = RunProgram(argv, std::chrono::seconds(60));
   EXPECT_EQ(bad.term_signal, 0);
   EXPECT_EQ(bad.exit_status, 1);
@@ -132,3 +137,39 @@ TEST(CommandsLoad, EncryptionWithoutAUsableTLSLibrary) {
 }
 
 }  // namespace
+
+// A server that wants Digest authentication: with OpenSSL, submit asks for
+// the password on the terminal and answers the challenge; without a usable
+// library it can make no answer, so it does not ask and sends none.
+TEST(CommandsLoad, DigestChallengeWithoutAUsableTLSLibrary) {
+  CommandEnv env;
+  const std::string fake = FakeSslFolder(env);
+  ASSERT_NE(fake, "");
+  ippserver::Server server([](const ippserver::Request& r) {
+    if (!r.authorization.empty()) return ippserver::ok(ippserver::ipp_response(0));
+    ippserver::Reply refuse;
+    refuse.status = 401;
+    refuse.headers = "WWW-Authenticate: Digest realm=\"VORN\" nonce=\"n0nce\"\r\n";
+    return refuse;
+  });
+  ASSERT_GT(server.port(), 0);
+  const std::vector<std::string> args = {"-h", "127.0.0.1:" + std::to_string(server.port()), "-i", "4"};
+  const std::string prompt = "Password for ";
+
+  PtyRun good = RunOnPty(env.Argv(SubmitPath(), args), {"secret1"}, prompt);
+  EXPECT_EQ(good.status, 0) << good.output;
+  EXPECT_NE(good.output.find(prompt), std::string::npos) << good.output;
+  std::vector<ippserver::Request> seen = server.requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].auth_nonce, "n0nce");
+  EXPECT_EQ(seen[1].auth_response.size(), 32u) << seen[1].authorization;
+
+  std::vector<std::string> argv = env.Argv(SubmitPath(), args);
+  argv.insert(argv.begin() + 2, "LD_LIBRARY_PATH=" + fake);
+  PtyRun bad = RunOnPty(argv, {"secret1"}, prompt);
+  EXPECT_EQ(bad.status, 1) << bad.output;
+  EXPECT_EQ(bad.output.find(prompt), std::string::npos) << bad.output;
+  std::vector<ippserver::Request> all = server.requests();
+  ASSERT_GT(all.size(), seen.size());
+  for (size_t i = seen.size(); i < all.size(); i++) EXPECT_EQ(all[i].authorization, "") << i;
+}

@@ -5,11 +5,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,64 +16,28 @@
 #include <vector>
 
 #include "harness.h"
+#include "pty_run.h"
 #include "vorn/http.h"
 
 namespace {
 
 using namespace e2e;
-
-struct PtyRun {
-  int status = -1;
-  std::string output;  // standard output and error, as the terminal shows them
-};
+using commands::PtyRun;
+using commands::RunOnPty;
 
 // Runs pwtool with `args`, answering each password prompt with the next of
 // `answers`; as `uid` when not -1, with LD_LIBRARY_PATH `library_path` when
-// not empty. Bounded by 30 seconds.
+// not empty.
 PtyRun RunPwtool(const std::string& server_root, const std::vector<std::string>& args,
                  const std::vector<std::string>& answers, uid_t uid = uid_t(-1),
                  const std::string& library_path = "") {
-  PtyRun run;
-  int master = -1;
-  pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) return run;
-  if (pid == 0) {
+  std::vector<std::string> argv{PWTOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunOnPty(argv, answers, "Enter ", [&] {
     ::setenv("VORN_SERVERROOT", server_root.c_str(), 1);
     if (!library_path.empty()) ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
-    if (uid != uid_t(-1) && ::setuid(uid) != 0) ::_exit(99);
-    std::vector<char*> argv{const_cast<char*>(PWTOOL_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(PWTOOL_PATH, argv.data());
-    ::_exit(98);
-  }
-  size_t next = 0, prompts_seen = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
-    char buf[512];
-    ssize_t n = ::read(master, buf, sizeof(buf));
-    if (n <= 0) break;  // the terminal closed: pwtool ended
-    run.output.append(buf, size_t(n));
-    // Each "Enter ..." is a prompt waiting for its answer.
-    size_t count = 0;
-    for (size_t at = run.output.find("Enter "); at != std::string::npos; at = run.output.find("Enter ", at + 1))
-      count++;
-    for (; prompts_seen < count; prompts_seen++) {
-      if (next >= answers.size()) continue;
-      std::string line = answers[next++] + "\n";
-      if (::write(master, line.data(), line.size()) < 0) break;
-    }
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  }
-  ::close(master);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+    return uid == uid_t(-1) || ::setuid(uid) == 0;
+  });
 }
 
 std::string digest(const std::string& user, const std::string& password) {
