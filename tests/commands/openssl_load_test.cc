@@ -85,11 +85,9 @@ std::string FakeSslFolder(const CommandEnv& env) {
 
 TEST(CommandsLoad, NoOpenSSLAmongTheLibrariesMappedAtStart) {
   const std::string dir = COMMANDS_DIR;
-  const std::vector<std::string> programs = {
-      SUBMIT_PATH,           ENQUEUE_PATH,           dir + "/qstatus", dir + "/showq",  dir + "/dequeue",
-      dir + "/cancel",       dir + "/qctl",          dir + "/accept",  dir + "/jobmove", dir + "/qadmin",
-      PWTOOL_PATH,           SOCKET_BACKEND_PATH,
-  };
+  std::vector<std::string> programs = {SUBMIT_PATH, ENQUEUE_PATH, PWTOOL_PATH, SOCKET_BACKEND_PATH};
+  for (const char* name : {"qstatus", "showq", "dequeue", "cancel", "qctl", "accept", "jobmove", "qadmin"})
+    programs.push_back(dir + "/" + name);
   for (const std::string& p : programs) {
     SCOPED_TRACE(p);
     std::vector<std::string> needed;
@@ -126,8 +124,10 @@ TEST(CommandsLoad, EncryptionWithoutAUsableTLSLibrary) {
   EXPECT_EQ(seen.front().method, "OPTIONS");
   EXPECT_TRUE(seen.back().tls);
 
+  const std::string fake = FakeSslFolder(env);
+  ASSERT_NE(fake, "");
   std::vector<std::string> argv = env.Argv(qstatus, {"-E", "-h", host, "-o"});
-  argv.insert(argv.begin() + 2, "LD_LIBRARY_PATH=" + FakeSslFolder(env));
+  argv.insert(argv.begin() + 2, "LD_LIBRARY_PATH=" + fake);
   RunResult bad = RunProgram(argv, std::chrono::seconds(60));
   EXPECT_EQ(bad.term_signal, 0);
   EXPECT_EQ(bad.exit_status, 1);
