@@ -177,6 +177,17 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The digest needs the crypto library; without it there is no entry to
+  // write, and an empty one would lock the user out.
+  std::string digest;
+  if (mode != mode_t_::remove) {
+    digest = digest_of(user, password);
+    if (digest.empty()) {
+      std::fputs("pwtool: Unable to compute the password digest!\n", stderr);
+      return 1;
+    }
+  }
+
   // Only one run rewrites the file at a time.
   vorn::unique_fd lock_fd(::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400));
   if (!lock_fd) {
@@ -218,7 +229,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (mode == mode_t_::add || (mode == mode_t_::change && found))
-      content += user + ":" + group + ":" + digest_of(user, password) + "\n";
+      content += user + ":" + group + ":" + digest + "\n";
   } else if (errno != ENOENT && mode != mode_t_::add) {
     std::fputs("pwtool: No password file to change or delete from!\n", stderr);
     return 1;
@@ -228,7 +239,7 @@ int main(int argc, char** argv) {
   } else {
     if (mode == mode_t_::change)
       std::fprintf(stderr, "pwtool: user \"%s\" and group \"%s\" do not exist.\n", user.c_str(), group.c_str());
-    if (mode == mode_t_::add) content = user + ":" + group + ":" + digest_of(user, password) + "\n";
+    if (mode == mode_t_::add) content = user + ":" + group + ":" + digest + "\n";
   }
 
   // Readable by its owner only: the digests let anyone who reads them log

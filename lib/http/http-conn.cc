@@ -1,6 +1,7 @@
 // Opening, closing and encrypting connections, client and server side.
 
 #include "http-private.h"
+#include "tls-loader.h"
 #include "vorn/strings.h"
 
 #include <arpa/inet.h>
@@ -9,8 +10,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <netinet/tcp.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <string>
 #include <unistd.h>
@@ -66,6 +65,8 @@ void reset_stream(http_t* http) {
 // "Connection: Upgrade", a 101 answer, the handshake, then the answer to the
 // OPTIONS request itself over TLS. The caller's fields survive.
 int upgrade(http_t* http) {
+  // No use asking the server to switch when the session cannot be started.
+  if (!tls_library()) return tls_unavailable(http);
   if (http->fd < 0 || http->peer_closes || http->status == HTTP_ERROR || http->status >= 400) {
     return httpReconnect(http);  // reconnecting upgrades the new connection
   }
@@ -209,14 +210,18 @@ int httpReconnect(http_t* http) {
 
 void httpCloseSocket(http_t* http) {
   if (!http) return;
+  // A session exists only once the table was loaded.
+  const vorn::http::tls_api* t = (http->tls || http->tls_ctx) ? tls_library() : nullptr;
   if (http->tls) {
-    SSL_shutdown(http->tls);  // one close_notify, no waiting for the peer's
-    SSL_free(http->tls);
+    if (t) {
+      t->SSL_shutdown(http->tls);  // one close_notify, no waiting for the peer's
+      t->SSL_free(http->tls);
+      t->ERR_clear_error();
+    }
     http->tls = nullptr;
-    ERR_clear_error();
   }
   if (http->tls_ctx) {
-    SSL_CTX_free(http->tls_ctx);
+    if (t) t->SSL_CTX_free(http->tls_ctx);
     http->tls_ctx = nullptr;
   }
   if (http->fd >= 0) ::close(http->fd);

@@ -1,9 +1,9 @@
 // Base64 and the MD5 digests of HTTP Digest authentication (RFC 2617).
 
 #include "vorn/http.h"
+#include "tls-loader.h"
 
 #include <cstring>
-#include <openssl/evp.h>
 #include <string>
 #include <string_view>
 
@@ -20,11 +20,13 @@ int decode_char(char c) {
   return -1;
 }
 
-// The hex MD5 of `text` into md5[33].
+// The hex MD5 of `text` into md5[33]; "" when it cannot be computed (no
+// digest library).
 char* md5_hex(std::string_view text, char md5[33]) {
+  const vorn::http::tls_api* t = vorn::http::tls_library();
   unsigned char sum[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
-  if (!EVP_Digest(text.data(), text.size(), sum, &len, EVP_md5(), nullptr) || len != 16) {
+  if (!t || !t->EVP_Digest(text.data(), text.size(), sum, &len, t->EVP_md5(), nullptr) || len != 16) {
     md5[0] = '\0';
     return md5;
   }

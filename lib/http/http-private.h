@@ -40,6 +40,10 @@ int get_line(http_t* http, char* line, size_t size);
 // Starts client-side TLS on the connected socket; 0 or -1.
 int start_client_tls(http_t* http);
 
+// Fails a TLS step because the TLS libraries cannot be loaded: http->error
+// and errno become kTlsUnavailable (tls-loader.h). Returns -1.
+int tls_unavailable(http_t* http);
+
 // Connects http->fd to http->hostname:http->port; 0 or -1 (errno/h_errno).
 int open_socket(http_t* http);
 

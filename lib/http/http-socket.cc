@@ -2,14 +2,13 @@
 // the TLS session, and the input buffer.
 
 #include "http-private.h"
+#include "tls-loader.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -37,8 +36,8 @@ namespace {
 // it failed for good (http->error set, OpenSSL's error queue cleared). A peer
 // that closed without a close_notify counts as closed (`*closed`), since
 // printers commonly do that.
-short tls_wants(http_t* http, int ret, bool* closed) {
-  int e = SSL_get_error(http->tls, ret);
+short tls_wants(const tls_api& t, http_t* http, int ret, bool* closed) {
+  int e = t.SSL_get_error(http->tls, ret);
   switch (e) {
     case SSL_ERROR_WANT_READ:
       return POLLIN;
@@ -48,7 +47,7 @@ short tls_wants(http_t* http, int ret, bool* closed) {
       *closed = true;
       break;
     case SSL_ERROR_SSL:
-      if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+      if (ERR_GET_REASON(t.ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
         *closed = true;
       } else {
         http->error = EIO;
@@ -65,7 +64,7 @@ short tls_wants(http_t* http, int ret, bool* closed) {
       http->error = EIO;
       break;
   }
-  ERR_clear_error();
+  t.ERR_clear_error();
   return 0;
 }
 
@@ -84,15 +83,17 @@ ssize_t recv_some(http_t* http, char* buf, size_t len, bool wait) {
   for (;;) {
     short want = POLLIN;
     if (http->tls) {
-      ERR_clear_error();
+      const tls_api* t = tls_library();
+      if (!t) return tls_unavailable(http);
+      t->ERR_clear_error();
       errno = 0;
-      int n = SSL_read(http->tls, buf, int(len));
+      int n = t->SSL_read(http->tls, buf, int(len));
       if (n > 0) {
         http->activity = time(nullptr);
         return n;
       }
       bool closed = false;
-      want = tls_wants(http, n, &closed);
+      want = tls_wants(*t, http, n, &closed);
       if (closed) return 0;
       if (!want) return -1;
     } else {
@@ -126,16 +127,18 @@ int send_all(http_t* http, const char* buf, size_t len) {
     short want = POLLOUT;
     size_t piece = std::min<size_t>(len, INT_MAX);
     if (http->tls) {
-      ERR_clear_error();
+      const tls_api* t = tls_library();
+      if (!t) return tls_unavailable(http);
+      t->ERR_clear_error();
       errno = 0;
-      int n = SSL_write(http->tls, buf, int(piece));
+      int n = t->SSL_write(http->tls, buf, int(piece));
       if (n > 0) {
         buf += n;
         len -= size_t(n);
         continue;
       }
       bool closed = false;
-      want = tls_wants(http, n, &closed);
+      want = tls_wants(*t, http, n, &closed);
       if (closed) http->error = EPIPE;
       if (!want) return -1;
     } else {
@@ -224,7 +227,10 @@ using namespace vorn::http;
 int httpWait(http_t* http, int msec) {
   if (!http) return 0;
   if (http->used > 0) return 1;
-  if (http->tls && SSL_pending(http->tls) > 0) return 1;
+  if (http->tls) {
+    const tls_api* t = tls_library();
+    if (t && t->SSL_pending(http->tls) > 0) return 1;
+  }
   if (http->fd < 0) return 0;
   return poll_fd(http->fd, POLLIN, msec < 0 ? -1 : msec) > 0 ? 1 : 0;
 }
@@ -239,18 +245,21 @@ int httpWriteSome(http_t* http, const char* buffer, int length) {
   if (length <= 0) return 0;
   http->error = 0;
   if (http->tls) {
+    const tls_api* t = tls_library();
+    if (!t) return tls_unavailable(http);
     // The caller retries with the same bytes at a new address (its buffer
-    // moves as it grows) and takes a partial write as progress.
-    SSL_set_mode(http->tls, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    ERR_clear_error();
+    // moves as it grows) and takes a partial write as progress: SSL_set_mode.
+    t->SSL_ctrl(http->tls, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER,
+                nullptr);
+    t->ERR_clear_error();
     errno = 0;
-    int n = SSL_write(http->tls, buffer, length);
+    int n = t->SSL_write(http->tls, buffer, length);
     if (n > 0) {
       http->activity = time(nullptr);
       return n;
     }
     bool closed = false;
-    short want = tls_wants(http, n, &closed);
+    short want = tls_wants(*t, http, n, &closed);
     if (closed) http->error = EPIPE;
     if (want) return 0;
     return -1;

@@ -2,13 +2,11 @@
 // caller's context, and the socket BIO they run over.
 
 #include "http-private.h"
+#include "tls-loader.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -19,22 +17,30 @@ namespace {
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when the
 // peer has gone; a library must not kill its program for that, so sessions
 // run over this BIO, which sends with MSG_NOSIGNAL. Its only state is the
-// descriptor, so the connection struct may be moved in memory.
-int fd_of(BIO* b) { return int(reinterpret_cast<intptr_t>(BIO_get_data(b))); }
+// descriptor, so the connection struct may be moved in memory. OpenSSL only
+// calls these once the method was made through the loaded table, so the
+// table is there.
+const tls_api& api() { return *tls_library(); }
+
+int fd_of(BIO* b) { return int(reinterpret_cast<intptr_t>(api().BIO_get_data(b))); }
+
+// BIO_clear_retry_flags, BIO_set_retry_write and BIO_set_retry_read.
+void clear_retry(BIO* b) { api().BIO_clear_flags(b, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY); }
+void set_retry(BIO* b, int direction) { api().BIO_set_flags(b, direction | BIO_FLAGS_SHOULD_RETRY); }
 
 int bio_write(BIO* b, const char* data, int len) {
-  BIO_clear_retry_flags(b);
+  clear_retry(b);
   ssize_t n;
   do n = ::send(fd_of(b), data, size_t(len), MSG_NOSIGNAL); while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(b);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) set_retry(b, BIO_FLAGS_WRITE);
   return int(n);
 }
 
 int bio_read(BIO* b, char* data, int len) {
-  BIO_clear_retry_flags(b);
+  clear_retry(b);
   ssize_t n;
   do n = ::recv(fd_of(b), data, size_t(len), 0); while (n < 0 && errno == EINTR);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(b);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) set_retry(b, BIO_FLAGS_READ);
   return int(n);
 }
 
@@ -43,19 +49,19 @@ int bio_puts(BIO* b, const char* s) { return bio_write(b, s, int(std::char_trait
 long bio_ctrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
 
 int bio_create(BIO* b) {
-  BIO_set_init(b, 1);
+  api().BIO_set_init(b, 1);
   return 1;
 }
 
-BIO_METHOD* socket_method() {
-  static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vorn socket");
+BIO_METHOD* socket_method(const tls_api& t) {
+  static BIO_METHOD* method = [&t] {
+    BIO_METHOD* m = t.BIO_meth_new(t.BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vorn socket");
     if (m) {
-      BIO_meth_set_write(m, bio_write);
-      BIO_meth_set_read(m, bio_read);
-      BIO_meth_set_puts(m, bio_puts);
-      BIO_meth_set_ctrl(m, bio_ctrl);
-      BIO_meth_set_create(m, bio_create);
+      t.BIO_meth_set_write(m, bio_write);
+      t.BIO_meth_set_read(m, bio_read);
+      t.BIO_meth_set_puts(m, bio_puts);
+      t.BIO_meth_set_ctrl(m, bio_ctrl);
+      t.BIO_meth_set_create(m, bio_create);
     }
     return m;
   }();
@@ -63,24 +69,24 @@ BIO_METHOD* socket_method() {
 }
 
 // Puts `ssl` on the connection's socket; false when no BIO could be made.
-bool attach_socket(SSL* ssl, int fd) {
-  BIO_METHOD* m = socket_method();
-  BIO* bio = m ? BIO_new(m) : nullptr;
+bool attach_socket(const tls_api& t, SSL* ssl, int fd) {
+  BIO_METHOD* m = socket_method(t);
+  BIO* bio = m ? t.BIO_new(m) : nullptr;
   if (!bio) return false;
-  BIO_set_data(bio, reinterpret_cast<void*>(intptr_t(fd)));
-  SSL_set_bio(ssl, bio, bio);
+  t.BIO_set_data(bio, reinterpret_cast<void*>(intptr_t(fd)));
+  t.SSL_set_bio(ssl, bio, bio);
   return true;
 }
 
 // Runs the handshake on the non-blocking socket, waiting at most the
 // connection's timeout per step. 0 or -1 (http->error set).
-int handshake(http_t* http, SSL* ssl, bool server) {
+int handshake(const tls_api& t, http_t* http, SSL* ssl, bool server) {
   for (;;) {
-    ERR_clear_error();
+    t.ERR_clear_error();
     errno = 0;
-    int r = server ? SSL_accept(ssl) : SSL_connect(ssl);
+    int r = server ? t.SSL_accept(ssl) : t.SSL_connect(ssl);
     if (r == 1) return 0;
-    int e = SSL_get_error(ssl, r);
+    int e = t.SSL_get_error(ssl, r);
     short want = e == SSL_ERROR_WANT_READ ? POLLIN : e == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
     if (!want) {
       http->error = (e == SSL_ERROR_SYSCALL && errno) ? errno : EPROTO;
@@ -102,23 +108,33 @@ bool is_address(const char* host) {
 
 }  // namespace
 
+int tls_unavailable(http_t* http) {
+  http->error = errno = kTlsUnavailable;
+  return -1;
+}
+
 int start_client_tls(http_t* http) {
-  tls_ctx_ptr ctx(SSL_CTX_new(TLS_client_method()));
-  tls_ptr ssl(ctx ? SSL_new(ctx.get()) : nullptr);
-  bool ok = ssl && attach_socket(ssl.get(), http->fd);
+  const tls_api* t = tls_library();
+  if (!t) return tls_unavailable(http);
+  tls_ctx_ptr ctx(t->SSL_CTX_new(t->TLS_client_method()));
+  tls_ptr ssl(ctx ? t->SSL_new(ctx.get()) : nullptr);
+  bool ok = ssl && attach_socket(*t, ssl.get(), http->fd);
   if (ok) {
     // Printers present self-signed certificates; the session is not verified.
-    SSL_set_verify(ssl.get(), SSL_VERIFY_NONE, nullptr);
-    if (http->hostname[0] && !is_address(http->hostname)) SSL_set_tlsext_host_name(ssl.get(), http->hostname);
+    t->SSL_set_verify(ssl.get(), SSL_VERIFY_NONE, nullptr);
+    if (http->hostname[0] && !is_address(http->hostname)) {
+      // SSL_set_tlsext_host_name
+      t->SSL_ctrl(ssl.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, http->hostname);
+    }
     // Plain bytes received before the handshake must not pass as protected.
     http->used = 0;
     http->discard_line = 0;
-    ok = handshake(http, ssl.get(), false) == 0;
+    ok = handshake(*t, http, ssl.get(), false) == 0;
   } else {
     http->error = ENOMEM;
   }
   if (!ok) {
-    ERR_clear_error();
+    t->ERR_clear_error();
     return -1;
   }
   http->tls = ssl.release();
@@ -128,8 +144,14 @@ int start_client_tls(http_t* http) {
 
 }  // namespace vorn::http
 
-void vorn::tls_free::operator()(ssl_st* ssl) const { SSL_free(ssl); }
-void vorn::tls_free::operator()(ssl_ctx_st* ctx) const { SSL_CTX_free(ctx); }
+// A session or context exists only when the table was loaded (or, in a
+// program that links OpenSSL itself, loads at once from the same library).
+void vorn::tls_free::operator()(ssl_st* ssl) const {
+  if (const auto* t = vorn::http::tls_library()) t->SSL_free(ssl);
+}
+void vorn::tls_free::operator()(ssl_ctx_st* ctx) const {
+  if (const auto* t = vorn::http::tls_library()) t->SSL_CTX_free(ctx);
+}
 
 using namespace vorn::http;
 
@@ -138,12 +160,17 @@ ssl_st* httpNewTLS(http_t* http, ssl_ctx_st* ctx) {
     if (http) http->error = EINVAL;
     return nullptr;
   }
-  vorn::tls_ptr ssl(SSL_new(ctx));
-  if (!ssl || !attach_socket(ssl.get(), http->fd)) {
+  const tls_api* t = tls_library();
+  if (!t) {
+    tls_unavailable(http);
+    return nullptr;
+  }
+  vorn::tls_ptr ssl(t->SSL_new(ctx));
+  if (!ssl || !attach_socket(*t, ssl.get(), http->fd)) {
     http->error = ENOMEM;
     return nullptr;
   }
-  SSL_set_accept_state(ssl.get());
+  t->SSL_set_accept_state(ssl.get());
   return ssl.release();
 }
 
@@ -156,7 +183,7 @@ int httpAcceptTLS(http_t* http, ssl_ctx_st* ctx) {
   if (!ssl) return -1;
   http->used = 0;
   http->discard_line = 0;
-  if (handshake(http, ssl.get(), true) < 0) return -1;
+  if (handshake(*tls_library(), http, ssl.get(), true) < 0) return -1;
   httpAttachTLS(http, ssl.release());
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "../http/tls-loader.h"
 #include "request-private.h"
 #include "vorn/client.h"
 #include "vorn/fd.h"
@@ -56,6 +57,7 @@ void set_digest(http_t* http, const std::string& user, const std::string& realm,
                 const char* method, const char* resource) {
   char md5[33];
   httpMD5(user.c_str(), realm.c_str(), password.c_str(), md5);
+  if (!md5[0]) return;  // no digest library: an empty response would only be refused
   httpMD5Final(http->nonce, method, resource, md5);
   std::string data = "username=" + quoted(user) + ", realm=" + quoted(realm) + ", nonce=" + quoted(http->nonce) +
                      ", uri=" + quoted(resource) + ", response=" + quoted(md5);
@@ -132,6 +134,10 @@ bool answer_challenge(http_t* http, const char* method, const char* resource, au
       return true;
     }
   }
+
+  // Digests need OpenSSL; without it there is no answer, so no one is asked
+  // for a password that cannot be used.
+  if (digest && !vorn::http::tls_library()) return false;
 
   std::string password;
   {

@@ -4,8 +4,6 @@
 #include "vorn/request.h"
 
 #include <fcntl.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "../http/tls-loader.h"
 #include "request-private.h"
 #include "vorn/fd.h"
 #include "vorn/ipp-http.h"
@@ -41,11 +40,13 @@ bool dropped(int err) { return err == EPIPE || err == ECONNRESET || err == ECONN
 bool answer_waiting(http_t* http) {
   if (!httpCheck(http)) return false;
   if (!http->tls || http->used > 0) return true;
+  const vorn::http::tls_api* t = vorn::http::tls_library();
+  if (!t) return true;  // the read reports it
   char c;
-  ERR_clear_error();
-  int n = SSL_peek(http->tls, &c, 1);
-  int e = n > 0 ? SSL_ERROR_NONE : SSL_get_error(http->tls, n);
-  ERR_clear_error();
+  t->ERR_clear_error();
+  int n = t->SSL_peek(http->tls, &c, 1);
+  int e = n > 0 ? SSL_ERROR_NONE : t->SSL_get_error(http->tls, n);
+  t->ERR_clear_error();
   return e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE;  // data, or a close the read will report
 }
 

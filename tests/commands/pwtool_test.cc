@@ -2,13 +2,11 @@
 // from the terminal), on a passwd.md5 in a temporary directory; then the
 // entries it writes used for Digest and BasicDigest logins with curl against
 // a running vornd.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,61 +16,28 @@
 #include <vector>
 
 #include "harness.h"
+#include "pty_run.h"
 #include "vorn/http.h"
 
 namespace {
 
 using namespace e2e;
-
-struct PtyRun {
-  int status = -1;
-  std::string output;  // standard output and error, as the terminal shows them
-};
+using commands::PtyRun;
+using commands::RunOnPty;
 
 // Runs pwtool with `args`, answering each password prompt with the next of
-// `answers`; as `uid` when not -1. Bounded by 30 seconds.
+// `answers`; as `uid` when not -1, with LD_LIBRARY_PATH `library_path` when
+// not empty.
 PtyRun RunPwtool(const std::string& server_root, const std::vector<std::string>& args,
-                 const std::vector<std::string>& answers, uid_t uid = uid_t(-1)) {
-  PtyRun run;
-  int master = -1;
-  pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) return run;
-  if (pid == 0) {
+                 const std::vector<std::string>& answers, uid_t uid = uid_t(-1),
+                 const std::string& library_path = "") {
+  std::vector<std::string> argv{PWTOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunOnPty(argv, answers, "Enter ", [&] {
     ::setenv("VORN_SERVERROOT", server_root.c_str(), 1);
-    if (uid != uid_t(-1) && ::setuid(uid) != 0) ::_exit(99);
-    std::vector<char*> argv{const_cast<char*>(PWTOOL_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(PWTOOL_PATH, argv.data());
-    ::_exit(98);
-  }
-  size_t next = 0, prompts_seen = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
-    char buf[512];
-    ssize_t n = ::read(master, buf, sizeof(buf));
-    if (n <= 0) break;  // the terminal closed: pwtool ended
-    run.output.append(buf, size_t(n));
-    // Each "Enter ..." is a prompt waiting for its answer.
-    size_t count = 0;
-    for (size_t at = run.output.find("Enter "); at != std::string::npos; at = run.output.find("Enter ", at + 1))
-      count++;
-    for (; prompts_seen < count; prompts_seen++) {
-      if (next >= answers.size()) continue;
-      std::string line = answers[next++] + "\n";
-      if (::write(master, line.data(), line.size()) < 0) break;
-    }
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  }
-  ::close(master);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+    if (!library_path.empty()) ::setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
+    return uid == uid_t(-1) || ::setuid(uid) == 0;
+  });
 }
 
 std::string digest(const std::string& user, const std::string& password) {
@@ -209,3 +174,26 @@ TEST_F(Pwtool, DigestLoginsWithWhatItWrote) {
 }
 
 }  // namespace
+
+// Without a usable crypto library (a "libcrypto.so.3" that is the C library
+// found first) no digest can be made: pwtool says so and the file keeps its
+// entry instead of getting an empty digest.
+TEST_F(Pwtool, NoDigestWithoutTheCryptoLibrary) {
+  if (::getuid() != 0) GTEST_SKIP() << "changing another user's entry is for the super-user";
+  Dl_info info{};
+  ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::printf), &info), 0);
+  const std::string fake = dir_ + "/fake-lib";
+  std::filesystem::create_directories(fake);
+  std::filesystem::create_symlink(std::filesystem::canonical(info.dli_fname), fake + "/libcrypto.so.3");
+  const std::string before = "bob:staff:" + digest("bob", "secret1") + "\n";
+  WriteFile(dir_ + "/passwd.md5", before, 0600);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"-g", "staff", "bob"},
+                                               std::vector<std::string>{"-g", "staff", "-a", "ann"}}) {
+    SCOPED_TRACE(args.back());
+    PtyRun r = RunPwtool(dir_, args, {"secret2", "secret2"}, uid_t(-1), fake);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("pwtool: Unable to compute the password digest!"), std::string::npos) << r.output;
+    EXPECT_EQ(File(), before);
+  }
+}

@@ -533,7 +533,8 @@ char* httpDecode64(char* out, int* outlen, const char* in);
 // --- Digests (RFC 2617) -------------------------------------------------------
 
 // md5 receives the 32 lower-case hex digits of MD5("user:realm:password"),
-// the stored password hash of Digest authentication. Returns md5.
+// the stored password hash of Digest authentication. Returns md5, which is
+// "" when no digest can be computed (the crypto library cannot be loaded).
 char* httpMD5(const char* username, const char* realm, const char* passwd, char md5[33]);
 
 // On entry md5 holds the hash of httpMD5 (HA1); on return the response
