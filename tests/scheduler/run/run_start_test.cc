@@ -3,6 +3,8 @@
 // documents, several documents, the filter limit, failures, stopping, and
 // the descriptors the scheduler keeps.
 #include <dirent.h>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -121,6 +123,50 @@ TEST_F(StartTest, RawDocumentsGoToTheBackendOrAreCopiedToTheFile) {
     EXPECT_EQ(JobState(LookupJob(id)), IPP_JOB_COMPLETED);
     EXPECT_EQ(Slurp(*c.device ? root_ + "/backend.out" : out_), c.expected);
   }
+}
+
+// Raw documents of at most 1 MiB for a file are copied by the scheduler
+// itself; larger ones by a copy process. Either way every byte arrives, and
+// a write that fails stops the printer and keeps the job, as a failed copy
+// process does.
+TEST_F(StartTest, SmallRawDocumentsForAFileAreCopiedHereLargerOnesByAProcess) {
+  const struct {
+    size_t size;
+    bool here;
+  } cases[] = {{10, true}, {1 << 20, true}, {(1 << 20) + 1, false}};
+  printer_t* p = Printer("raw");
+  p->raw = 1;
+  p->device_uri = "file:" + out_;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::string data(c.size, '\0');
+    for (size_t i = 0; i < data.size(); i++) data[i] = char(i * 7 + i / 4096);
+    int id = TextJob("raw", {data})->id;
+    RunPendingJobs();
+    EXPECT_EQ(LookupJob(id)->procs[0] != 0, !c.here);
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(JobState(LookupJob(id)), IPP_JOB_COMPLETED);
+    EXPECT_TRUE(Slurp(out_) == data) << "the output differs";
+    std::string log = TakeLog();
+    EXPECT_EQ(log.find("Copied job " + std::to_string(id) + " to " + out_ + ".") != std::string::npos, c.here);
+    EXPECT_EQ(log.find("Started copy to " + out_ + " (PID ") != std::string::npos, !c.here);
+  }
+
+  // A file that takes no more than 4 bytes.
+  int id = TextJob("raw", {"more than four bytes"})->id;
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 4;
+  auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  RunPendingJobs();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, old_handler);
+  ASSERT_TRUE(RunUntilIdle());
+  EXPECT_EQ(JobState(LookupJob(id)), IPP_JOB_PENDING);
+  EXPECT_EQ(p->state, IPP_PRINTER_STOPPED);
+  EXPECT_NE(TakeLog().find("Unable to write print data: " + std::string(std::strerror(EFBIG))), std::string::npos);
 }
 
 TEST_F(StartTest, EveryDocumentOfAJobIsPrintedInTurn) {
