@@ -219,13 +219,19 @@ int RunMainLoop() {
     // give every timer below its resolution. Clients whose reply waits for
     // the sync thread are not watched: its descriptor wakes the loop.
     timeval timeout{1, 0};
+    int held = 0;
     for (const auto& con : Clients) {
       if (con->sync_hold) {
         WorkInput.clear(con->http.fd);
         WorkOutput.clear(con->http.fd);
+        held++;
       } else if (ClientHasBufferedInput(con.get())) {
         timeout.tv_sec = 0;
       }
+    }
+    if (SetSyncWaiters(held)) {
+      CollectSyncs();  // done before anyone waited: the held replies go at once
+      timeout.tv_sec = 0;
     }
 
     if (::select(DescriptorLimit, WorkInput.get(), WorkOutput.get(), nullptr, &timeout) < 0) {

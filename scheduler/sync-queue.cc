@@ -40,6 +40,7 @@ std::vector<sync_unit> failed;        // done with an error, not yet collected
 uint64_t queued = 0;                  // last number given
 uint64_t finished = 0;                // last number done by the thread
 uint64_t batches = 0;                 // batches done, for the debug log
+int waiters = 0;                      // replies held for units (SetSyncWaiters)
 bool stopping = false;
 
 // The loop thread's own.
@@ -115,16 +116,19 @@ void* sync_thread(void*) {
           u.step = "sync the directory of";
         }
     }
+    bool wake_loop;
     {
       std::lock_guard<std::mutex> guard(lock);
       finished = batch.back().number;
       batches++;
       for (sync_unit& u : batch)
         if (u.error) failed.push_back(std::move(u));
+      // Saves nobody waits for need no extra pass of the loop.
+      wake_loop = waiters > 0 || !failed.empty();
     }
     work_done.notify_all();
     uint64_t one = 1;
-    while (::write(wake.get(), &one, sizeof(one)) < 0 && errno == EINTR) {
+    while (wake_loop && ::write(wake.get(), &one, sizeof(one)) < 0 && errno == EINTR) {
     }
   }
 }
@@ -257,6 +261,13 @@ void WaitForSyncs() {
     work_done.wait(guard, [] { return finished == queued; });
   }
   CollectSyncs();
+}
+
+bool SetSyncWaiters(int count) {
+  if (!running) return false;
+  std::lock_guard<std::mutex> guard(lock);
+  waiters = count;
+  return count > 0 && finished != collected;
 }
 
 uint64_t SyncsQueued() {

@@ -50,8 +50,13 @@ uint64_t SyncsDone();
 // Whether a unit numbered in (after, upto] failed.
 bool SyncFailedBetween(uint64_t after, uint64_t upto);
 
-// The descriptor that becomes readable when units are done; -1 without
-// the thread.
+// Tells the thread how many replies are held, before the loop waits: it
+// wakes the loop only while some are (or for a failure). True when units
+// were done meanwhile without waking it: CollectSyncs now.
+bool SetSyncWaiters(int count);
+
+// The descriptor that becomes readable when units are done that held
+// replies wait for; -1 without the thread.
 int SyncQueueFd();
 // Takes in what the thread finished: logs failures and tells the job queue
 // of control files that could not be written (JobSaveFailed).

@@ -3,6 +3,7 @@
 // reported as itself only, and the same calls working at once without the
 // thread.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +90,36 @@ TEST_F(SyncQueue, AFailedUnitIsReportedAsItselfOnly) {
   EXPECT_EQ(Read(dir_ + "/c00003"), "after");
   // The failed version's temporary file is gone with it.
   EXPECT_EQ(Names(), (std::vector<std::string>{"c00001", "c00002", "c00003"}));
+}
+
+// The loop is woken only for units a held reply waits for; units done
+// while none waited are taken in when the loop next says it holds one, so
+// no reply is left waiting for a wake that never comes.
+TEST_F(SyncQueue, TheLoopIsWokenOnlyWhileRepliesWait) {
+  ASSERT_TRUE(StartSyncThread());
+  auto readable = [](int ms) {
+    pollfd p{SyncQueueFd(), POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+  };
+  ASSERT_FALSE(SetSyncWaiters(0));
+  ASSERT_EQ(Save("c00001", "nobody waits"), 0);
+  for (int i = 0; i < 500 && !std::filesystem::exists(dir_ + "/c00001"); i++) ::usleep(10000);
+  ASSERT_TRUE(std::filesystem::exists(dir_ + "/c00001"));
+  EXPECT_FALSE(readable(200));
+  EXPECT_LT(SyncsDone(), SyncsQueued());
+  // Done meanwhile (the rename comes just before the unit counts as done):
+  // the loop is told to collect now.
+  bool collect = false;
+  for (int i = 0; i < 500 && !(collect = SetSyncWaiters(1)); i++) ::usleep(10000);
+  EXPECT_TRUE(collect);
+  CollectSyncs();
+  EXPECT_EQ(SyncsDone(), SyncsQueued());
+  EXPECT_FALSE(SetSyncWaiters(1));
+
+  ASSERT_EQ(Save("c00002", "a reply waits"), 0);
+  EXPECT_TRUE(readable(10000));
+  CollectSyncs();
+  EXPECT_EQ(SyncsDone(), SyncsQueued());
 }
 
 TEST_F(SyncQueue, WithoutTheThreadEveryCallIsDoneAtOnce) {
