@@ -10,6 +10,9 @@
 # queue).
 #   bash bench/jobs.sh [build-dir] [jobs [sequential-jobs]]
 #   (default build/release, 2000 jobs, 500 sequential ones)
+# SLOW_SYNC_MS=N makes every fsync and fdatasync of vornd N ms slower (a
+# small preloaded library built here with cc), for the figures of a slower
+# disk than this machine's.
 # Builds nothing (`make build` does). Everything runs under a temporary
 # directory that is removed at the end, with the scheduler.
 set -euo pipefail
@@ -112,7 +115,21 @@ Order deny,allow
 </Location>
 CONF
 
-"$vornd" -f -c "$root/vornd.conf" >"$root/stdout" 2>&1 &
+preload=""
+if [ -n "${SLOW_SYNC_MS:-}" ]; then
+  cat >"$work/slow-sync.c" <<C
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <time.h>
+static void nap(void) { struct timespec t = {0, ${SLOW_SYNC_MS} * 1000000L}; nanosleep(&t, 0); }
+int fsync(int fd) { static int (*real)(int); if (!real) real = dlsym(RTLD_NEXT, "fsync"); nap(); return real(fd); }
+int fdatasync(int fd) { static int (*real)(int); if (!real) real = dlsym(RTLD_NEXT, "fdatasync"); nap(); return real(fd); }
+C
+  cc -O2 -shared -fPIC -o "$work/slow-sync.so" "$work/slow-sync.c" -ldl
+  preload="$work/slow-sync.so"
+  echo "every fsync and fdatasync of vornd ${SLOW_SYNC_MS} ms slower"
+fi
+LD_PRELOAD="$preload" "$vornd" -f -c "$root/vornd.conf" >"$root/stdout" 2>&1 &
 vornd_pid=$!
 if ! wait_port "$port"; then
   echo "bench/jobs.sh: vornd did not start:" >&2
