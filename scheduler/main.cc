@@ -10,6 +10,7 @@
 #include "scheduler/conf/conf.h"
 #include "scheduler/daemon.h"
 #include "scheduler/fdset.h"
+#include "scheduler/heap.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/loop.h"
 #include "scheduler/signals.h"
@@ -22,6 +23,8 @@ int main(int argc, char* argv[]) {
 
   if (!options.foreground && !options.no_fork) StartDaemon();
   if (!options.foreground) DetachDaemon();
+
+  PrepareHeap();
 
   const char* tz = std::getenv("TZ");
   TZ = tz ? std::string("TZ=") + tz : std::string();
