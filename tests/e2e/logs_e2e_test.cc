@@ -88,7 +88,9 @@ TEST(ErrorLog, RotatesAtMaxLogSizeKeepingOneOldGeneration) {
     ASSERT_TRUE(root.WaitForLog("CloseClient() ", kWait));
     // Without rotation every connection's lines are there to count: all
     // twelve are logged before the stop.
-    if (!c.rotates) ASSERT_TRUE(WaitUntil([&] { return count_of(root.ErrorLog(), "CloseClient() ") >= 12; }));
+    if (!c.rotates) {
+      ASSERT_TRUE(WaitUntil([&] { return count_of(root.ErrorLog(), "CloseClient() ") >= 12; }));
+    }
     vornd.Stop();
 
     std::string log = root.ErrorLog(), old = ReadFile(root.file("logs/error_log.O"));
