@@ -11,6 +11,7 @@ namespace {
 
 constexpr size_t kReserve = size_t(64) << 20;  // heap grown ahead at a time
 constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+constexpr size_t kBlock = 120 * 1024;  // below malloc's threshold for mapping a block alone
 
 }  // namespace
 
@@ -21,13 +22,12 @@ void PrepareHeap() {
   ::mallopt(M_TOP_PAD, int(kReserve));
   ::mallopt(M_TRIM_THRESHOLD, int(2 * kReserve));
   auto start = reinterpret_cast<uintptr_t>(::sbrk(0));
-  // A block larger than what is left on top makes malloc extend the heap
-  // (by the block and the pad); freed, it stays there for the records. It
-  // must not be mapped on its own as large blocks are, for this once.
-  ::mallopt(M_MMAP_THRESHOLD, int(kReserve));
-  void* volatile block = std::malloc(kReserve / 2);  // volatile: the pair must not be optimized away
-  std::free(block);
-  ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  // Blocks taken until the heap grows (it starts with a little room on
+  // top): the growth is the pad. They are below the size that malloc maps
+  // on its own, and freed they stay for the records.
+  void* volatile blocks[4] = {};  // volatile: the allocations must not be optimized away
+  for (int i = 0; i < 4 && reinterpret_cast<uintptr_t>(::sbrk(0)) == start; i++) blocks[i] = std::malloc(kBlock);
+  for (void* b : blocks) std::free(b);
   auto end = reinterpret_cast<uintptr_t>(::sbrk(0));
   uintptr_t from = (start + kHugePage - 1) & ~(kHugePage - 1);
   if (end > from) ::madvise(reinterpret_cast<void*>(from), end - from, MADV_HUGEPAGE);  // a hint: failure is fine

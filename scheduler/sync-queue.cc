@@ -37,13 +37,13 @@ std::condition_variable work_ready;   // the thread waits for units or the end
 std::condition_variable work_done;    // WaitForSyncs waits for the thread
 std::deque<sync_unit> pending;
 std::vector<sync_unit> failed;        // done with an error, not yet collected
-uint64_t queued = 0;                  // last number given
 uint64_t finished = 0;                // last number done by the thread
 uint64_t batches = 0;                 // batches done, for the debug log
 int waiters = 0;                      // replies held for units (SetSyncWaiters)
 bool stopping = false;
 
-// The loop thread's own.
+// The loop thread's own (the thread reads only the units' numbers).
+uint64_t queued = 0;                  // last number given
 bool running = false;
 pthread_t thread;
 vorn::unique_fd wake;                 // eventfd: units are done
@@ -133,15 +133,13 @@ void* sync_thread(void*) {
   }
 }
 
-uint64_t enqueue(sync_unit u) {
-  uint64_t number;
+void enqueue(sync_unit u) {
+  u.number = ++queued;
   {
     std::lock_guard<std::mutex> guard(lock);
-    number = u.number = ++queued;
     pending.push_back(std::move(u));
   }
   work_ready.notify_one();
-  return number;
 }
 
 void report(const sync_unit& u) {
@@ -270,10 +268,7 @@ bool SetSyncWaiters(int count) {
   return count > 0 && finished != collected;
 }
 
-uint64_t SyncsQueued() {
-  std::lock_guard<std::mutex> guard(lock);
-  return queued;
-}
+uint64_t SyncsQueued() { return queued; }
 
 uint64_t SyncsDone() { return running ? collected : SyncsQueued(); }
 

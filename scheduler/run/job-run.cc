@@ -122,15 +122,15 @@ vorn::unique_fd open_device_file(const std::string& path, bool first_document) {
   return fd;
 }
 
-// A document this small, going to a file rather than a device, is copied
-// by the scheduler itself: a process would cost more than the copy, and a
-// file takes the bytes at once (a device may keep a writer waiting).
+// A document this small, going to a regular file rather than a device, is
+// copied by the scheduler itself: a process would cost more than the copy,
+// and a file takes the bytes at once (a device may keep a writer waiting).
 constexpr off_t kCopyHereLimit = 1 << 20;
 
-bool copy_here(int data, const std::string& device_path) {
-  struct stat st {};
-  return !device_path.starts_with("/dev/") && ::fstat(data, &st) == 0 && S_ISREG(st.st_mode) &&
-         st.st_size <= kCopyHereLimit;
+bool copy_here(int data, int out) {
+  struct stat in {}, to {};
+  return ::fstat(data, &in) == 0 && S_ISREG(in.st_mode) && in.st_size <= kCopyHereLimit &&
+         ::fstat(out, &to) == 0 && S_ISREG(to.st_mode);
 }
 
 bool make_pipe(vorn::unique_fd& rd, vorn::unique_fd& wr) {
@@ -341,7 +341,7 @@ void StartJob(int id, printer_t* printer) {
       // Nothing to convert: the document's bytes go to the file as they are.
       vorn::unique_fd data(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
       vorn::unique_fd out = open_device_file(device_path, first_document);
-      if (data && out && copy_here(data.get(), device_path)) {
+      if (data && out && copy_here(data.get(), out.get())) {
         // As the copy process would: a failure is the last process's, and
         // the status pipe's end (below) finishes the document.
         if (int err = vorn::copy::copy_all(data.get(), out.get(), status_wr.get())) job->status = -err;
