@@ -58,7 +58,13 @@ void RemoveTemp() {
 void LoadDests(job_args_t& args) {
   if (args.dests_loaded) return;
   vornGetDests(args.dests);
-  args.dests_loaded = true;
+  args.dests_loaded = args.saved_loaded = true;
+}
+
+void LoadSavedDests(job_args_t& args) {
+  if (args.saved_loaded) return;
+  vornGetSavedDests(args.dests);
+  args.saved_loaded = true;
 }
 
 // Copies standard input into a new temporary file whose name is left in
@@ -134,10 +140,10 @@ void SetDestination(job_args_t& args, std::string_view value) {
   size_t slash = value.rfind('/');
   args.dest = std::string(value.substr(0, slash));
   args.instance = slash == std::string_view::npos ? std::string() : std::string(value.substr(slash + 1));
-  LoadDests(args);
   // An empty name would find the default destination, which is looked up
   // (and merged) later only when no destination is named at all.
   if (args.dest.empty()) return;
+  LoadSavedDests(args);
   if (const vorn_dest_t* dest = vornGetDest(args.dest.c_str(), args.instance.c_str(), args.dests))
     MergeSavedOptions(*dest, args.options);
 }

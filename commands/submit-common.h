@@ -28,13 +28,18 @@ struct job_args_t {
   vorn_options_t options;    // collected job options
   std::vector<std::string> files;
   std::string title;         // empty: none given (and no file named the job)
-  bool dests_loaded = false; // `dests` is fetched once, on first need
+  // `dests` is fetched once, on first need: the saved files alone while
+  // only named destinations need their saved options, the whole list
+  // (with the server's) once the default destination is wanted.
+  bool saved_loaded = false;
+  bool dests_loaded = false;
   vorn_dests_t dests;
 };
 
 // Sets the destination from "name" or "name/instance" (cut at the last "/"),
-// loads the destination list when it is not loaded yet and merges the saved
-// options of that destination, when it exists, into the collected ones.
+// loads the saved destinations when nothing is loaded yet and merges the
+// saved options of that destination, when it has any, into the collected
+// ones. The server is not asked: it keeps no options of a destination.
 void SetDestination(job_args_t& args, std::string_view value);
 
 // Adds each saved option of `dest` whose name is not collected yet: a saved

@@ -154,13 +154,16 @@ void service_clients(time_t now) {
     int fd = con->http.fd;
     // A reply waiting for the disk is neither sent nor followed by the
     // next request, and the client does not time out meanwhile.
+    const bool was_held = con->sync_hold != 0;
     if (ClientHeld(con)) {
       i++;
       continue;
     }
     uint64_t queued = SyncsQueued();
+    bool read = false;
     if (WorkInput.isset(fd) || ClientHasBufferedInput(con)) {
       if (!ReadClient(con)) continue;  // closed: the next one moved here
+      read = true;
     } else if (WorkOutput.isset(fd) || (con->cgi_output && con->file && WorkInput.isset(con->file.get()))) {
       // The socket takes more, or the CGI program has more to relay.
       if (!WriteClient(con)) continue;
@@ -169,6 +172,11 @@ void service_clients(time_t now) {
       // What the request changed is being written: its reply waits.
       con->sync_from = queued;
       con->sync_hold = SyncsQueued();
+    } else if ((read || was_held) && !con->output.empty() && OutputSet.isset(fd)) {
+      // A reply made (or released) just now goes out at once: the socket of
+      // a client that has sent its request nearly always takes it, and
+      // waiting for select() to say so costs a pass of the loop.
+      if (!WriteClient(con)) continue;
     }
     if (ClientDrainExpired(con, now)) {
       LogDiagnostic(L_DEBUG, "Closing client %d: it did not close its end after the answer.", fd);

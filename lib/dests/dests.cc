@@ -68,7 +68,42 @@ std::optional<dest_key> apply_file(const file_t& file, std::map<dest_key, vorn_d
   return default_key;
 }
 
+// Applies the system-wide file, then the per-user file; returns the
+// default the files name, if any.
+std::optional<dest_key> apply_files(std::map<dest_key, vorn_dest_t>& list) {
+  std::optional<dest_key> def;
+  for (const std::string& path : {vorn::dests::system_file(), vorn::dests::user_file()}) {
+    file_t file;
+    if (path.empty() || vorn::dests::read_file(path, file) <= 0) continue;
+    if (auto file_default = apply_file(file, list)) def = file_default;
+  }
+  return def;
+}
+
+void mark_default(const std::optional<dest_key>& def, std::map<dest_key, vorn_dest_t>& list) {
+  if (!def) return;
+  auto [it, added] = list.try_emplace(*def);
+  if (added) {
+    it->second.name = def->name;
+    it->second.instance = def->instance;
+  }
+  it->second.is_default = true;
+}
+
+void take_list(std::map<dest_key, vorn_dest_t>& list, vorn_dests_t& dests) {
+  dests.reserve(list.size());
+  for (auto& entry : list) dests.push_back(std::move(entry.second));
+}
+
 }  // namespace
+
+int vornGetSavedDests(vorn_dests_t& dests) {
+  dests.clear();
+  std::map<dest_key, vorn_dest_t> list;
+  mark_default(apply_files(list), list);
+  take_list(list, dests);
+  return int(dests.size());
+}
 
 int vornGetDests(vorn_dests_t& dests) {
   dests.clear();
@@ -95,26 +130,12 @@ int vornGetDests(vorn_dests_t& dests) {
     if (added) it->second.name = name;
   }
 
-  std::optional<dest_key> def;
-  for (const std::string& path : {vorn::dests::system_file(), vorn::dests::user_file()}) {
-    file_t file;
-    if (path.empty() || vorn::dests::read_file(path, file) <= 0) continue;
-    if (auto file_default = apply_file(file, list)) def = file_default;
-  }
+  std::optional<dest_key> def = apply_files(list);
   if (!def && !server_default.empty() && valid_dest_name(server_default.front())) {
     def = dest_key{server_default.front(), ""};
   }
-  if (def) {
-    auto [it, added] = list.try_emplace(*def);
-    if (added) {
-      it->second.name = def->name;
-      it->second.instance = def->instance;
-    }
-    it->second.is_default = true;
-  }
-
-  dests.reserve(list.size());
-  for (auto& entry : list) dests.push_back(std::move(entry.second));
+  mark_default(def, list);
+  take_list(list, dests);
   vorn::request::set_last_error(status);
   return int(dests.size());
 }

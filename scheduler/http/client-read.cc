@@ -241,9 +241,14 @@ int headers_complete(client_t* con) {
 }
 
 int read_header_line(client_t* con) {
-  http_status_t status = httpUpdate(&con->http);
+  // Every line already at hand is taken in this call: a pass of the loop
+  // (and a select()) per header line cost more than the line itself. The
+  // count of lines is bounded by httpUpdate.
+  http_status_t status;
+  do status = httpUpdate(&con->http);
+  while (status == HTTP_CONTINUE && con->http.error != EAGAIN);
   if (status == HTTP_CONTINUE) {
-    if (con->http.error == EAGAIN) con->input_stalled = true;
+    con->input_stalled = true;
     return 1;
   }
   if (status != HTTP_OK) {

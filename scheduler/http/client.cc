@@ -6,7 +6,6 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <signal.h>
@@ -204,8 +203,6 @@ void AcceptClient(listener_t* lis) {
     return;
   }
   LogDiagnostic(L_DEBUG, "AcceptClient() %d from %s:%d.", fd, con->http.hostname, port);
-  int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
   LogDiagnostic(L_DEBUG2, "AcceptClient: Adding fd %d to InputSet...", fd);
   InputSet.set(fd);
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -138,11 +139,20 @@ TEST_F(SubmitE2E, SubmitCreatesTheJobItsFlagsDescribe) {
     for (std::string& a : args)
       if (a == "FILE") a = report_;
     SCOPED_TRACE(args.front() + " " + c.dest);
+    const size_t logged = root_.AccessLog().size();
     RunResult r = env_.Submit(args);
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     int id = RequestId(r.out, c.dest, 1);
     ASSERT_GT(id, 0) << r.out;
+    // A named destination's saved options are all in the files: only the
+    // default destination needs the server's list (printers, classes,
+    // default), asked before the job is sent.
+    const bool named = std::any_of(args.begin(), args.end(), [](const std::string& a) { return a.starts_with("-d"); });
+    const std::string requests = root_.AccessLog().substr(logged);
+    size_t list_requests = 0;
+    for (size_t at = 0; (at = requests.find("\"POST / HTTP/1.1\"", at)) != std::string::npos; at++) list_requests++;
+    EXPECT_EQ(list_requests, named ? 0u : 3u) << requests;
     Attrs attrs = JobAttributes(port(), id);
     for (const auto& [name, value] : c.attrs) EXPECT_EQ(attrs[name], value) << name;
     for (const std::string& name : c.absent) EXPECT_EQ(attrs.count(name), 0u) << name;

@@ -56,6 +56,12 @@ using vorn_dests_t = std::vector<vorn_dest_t>;
 // (a server without a default destination is not an error).
 int vornGetDests(vorn_dests_t& dests);
 
+// Replaces `dests` with what the two files alone say (steps 2 and 3 above,
+// without the server's default), asking the server nothing: every saved
+// option of a destination is in the files, so this is all a caller that
+// already has a destination's name needs to merge them.
+int vornGetSavedDests(vorn_dests_t& dests);
+
 // The destination `name` with `instance` (both compared without regard to
 // case; null or empty instance: the destination itself), or with a null or
 // empty `name` the default destination. nullptr when there is none. The

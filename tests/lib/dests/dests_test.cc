@@ -228,6 +228,24 @@ TEST_F(DestsTest, ServerThatCannotBeReachedStillGivesTheSavedDestinations) {
   EXPECT_EQ(vornLastError(), IPP_INTERNAL_ERROR);
 }
 
+TEST_F(DestsTest, SavedDestinationsAloneAskTheServerNothing) {
+  serve({{"laser", "inkjet"}, {}, "inkjet"});
+  spill(system_file(), "Dest laser cpi=10 lpi=6\nDest inkjet media=A4\nDefault laser\n");
+  spill(user_file(), "Dest laser cpi=12\nDest laser/duplex sides=two-sided-long-edge\n");
+  vorn_dests_t saved;
+  EXPECT_EQ(vornGetSavedDests(saved), 3);
+  EXPECT_TRUE(server_->requests().empty());
+  EXPECT_EQ(describe(saved), (std::vector<std::string>{"inkjet media=A4", "*laser cpi=12",
+                                                         "laser/duplex sides=two-sided-long-edge"}));
+  // Every saved destination has the same options in the whole list.
+  vorn_dests_t all = get();
+  for (const vorn_dest_t& d : saved) {
+    const vorn_dest_t* full = vornGetDest(d.name.c_str(), d.instance.c_str(), all);
+    ASSERT_TRUE(full) << d.name;
+    EXPECT_EQ(describe({*full}), describe({d}));
+  }
+}
+
 TEST_F(DestsTest, GetDestFindsNameAndInstanceWithoutRegardToCase) {
   vorn_dests_t dests;
   vornAddDest("laser", nullptr, dests);
