@@ -8,6 +8,7 @@
 #include "scheduler/http/cgi.h"
 #include "scheduler/jobs/job.h"
 #include "scheduler/log.h"
+#include "scheduler/run/run.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ void InstallSignalHandlers() {
   sigemptyset(&ignore.sa_mask);
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, nullptr);
+  ChildSignalsChanged();
 
   sigset_t ours;
   sigemptyset(&ours);

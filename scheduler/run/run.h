@@ -36,6 +36,10 @@ struct TypeRecord;
 pid_t start_process(const char* path, char* const argv[], char* const envp[], int infd, int outfd,
                     int errfd, int root, pid_t* pid);
 
+// To be called after the scheduler changes a signal's action: children
+// learn anew which signals to reset (the list is kept between starts).
+void ChildSignalsChanged();
+
 // The null-terminated pointer vector execve takes, over `strings` (which
 // must outlive it).
 std::vector<char*> ArgPointers(std::vector<std::string>& strings);

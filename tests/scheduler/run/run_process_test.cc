@@ -96,6 +96,19 @@ TEST_F(ProcessTest, ChildHasDefaultSignalsAndNoneBlocked) {
   // Signals 32 and 33 belong to the C library, which lets nobody change
   // them; an ignored one inherited from the test's own parent stays so.
   EXPECT_EQ(ignored & ~0x180000000ULL, 0u) << r.out;
+
+  // The list of signals to reset is kept between starts: one ignored later
+  // is reset too once the scheduler says its signals changed.
+  struct sigaction ignore {}, old {};
+  sigemptyset(&ignore.sa_mask);
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGUSR2, &ignore, &old), 0);
+  ChildSignalsChanged();
+  r = Shell("grep -E '^SigIgn' /proc/self/status");
+  ::sigaction(SIGUSR2, &old, nullptr);
+  ChildSignalsChanged();
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "SigIgn:\t%llx", &ignored), 1) << r.out;
+  EXPECT_EQ(ignored & (1ULL << (SIGUSR2 - 1)), 0u) << r.out;
 }
 
 TEST_F(ProcessTest, AMissingProgramEndsWithENOENTAndAMessage) {
