@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -21,7 +22,7 @@ void InsertAllByPriorityAndId(std::vector<job_t*>& jobs);
 void InsertAfterEqual(job_t* job);
 // Every queued job by id; kept by the two functions above and UnlinkJob.
 extern std::unordered_map<int, job_t*> JobIndex;
-// The queued jobs that are pending / held / processing, in queue order:
+// The queued jobs that are held / processing (and pending, below), in queue order:
 // what RunPendingJobs and the reaper look at, without walking the finished
 // jobs kept as history. SyncStateSets puts a job in the set of its state
 // (or none) after the state changed; a job's priority and place must not
@@ -41,10 +42,15 @@ struct queue_order {
   }
 };
 using job_set = std::set<job_t*, queue_order>;
-extern job_set PendingJobs;
 extern job_set HeldJobs;
 extern job_set ProcessingJobs;
+// The pending jobs, by destination (job->dest, which must not change while
+// the job is in there either): RunPendingJobs passes over a busy printer's
+// whole backlog at once instead of job by job.
+extern std::unordered_map<std::string, job_set> PendingByDest;
 void SyncStateSets(job_t* job);
+// Takes `job` out of every set above (SyncStateSets files it again).
+void DropFromStateSets(job_t* job);
 // Unlinks `job` from the queue and uncounts it; the caller owns it then.
 std::unique_ptr<job_t> UnlinkJob(job_t* job);
 // Frees a record that left the queue: a printer still pointing at it

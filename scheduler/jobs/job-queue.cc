@@ -16,18 +16,23 @@
 namespace job_internal {
 
 std::unordered_map<int, job_t*> JobIndex;
-job_set PendingJobs;
 job_set HeldJobs;
 job_set ProcessingJobs;
+std::unordered_map<std::string, job_set> PendingByDest;
 
-void SyncStateSets(job_t* job) {
-  PendingJobs.erase(job);
+void DropFromStateSets(job_t* job) {
+  auto d = PendingByDest.find(job->dest);
+  if (d != PendingByDest.end() && d->second.erase(job) && d->second.empty()) PendingByDest.erase(d);
   HeldJobs.erase(job);
   ProcessingJobs.erase(job);
+}
+
+void SyncStateSets(job_t* job) {
+  DropFromStateSets(job);
   auto it = JobIndex.find(job->id);
   if (it == JobIndex.end() || it->second != job) return;  // not queued (yet)
   int state = JobState(job);
-  if (state == IPP_JOB_PENDING) PendingJobs.insert(job);
+  if (state == IPP_JOB_PENDING) PendingByDest[job->dest].insert(job);
   if (state == IPP_JOB_HELD) HeldJobs.insert(job);
   if (state == IPP_JOB_PROCESSING) ProcessingJobs.insert(job);
 }
@@ -76,7 +81,7 @@ void InsertAllByPriorityAndId(std::vector<job_t*>& jobs) {
   }
   // Jobs placed by id among those already queued: number the whole queue
   // again so that its order and the waiting set's agree.
-  PendingJobs.clear();
+  PendingByDest.clear();
   HeldJobs.clear();
   ProcessingJobs.clear();
   for (job_t* job = Jobs; job; job = job->next) {
@@ -103,9 +108,7 @@ std::unique_ptr<job_t> UnlinkJob(job_t* job) {
     (prev ? prev->next : Jobs) = cur->next;
     if (JobsTail == cur) JobsTail = prev;
     cur->next = nullptr;
-    PendingJobs.erase(cur);
-    HeldJobs.erase(cur);
-    ProcessingJobs.erase(cur);
+    DropFromStateSets(cur);
     JobIndex.erase(cur->id);
     NumJobs--;
     return std::unique_ptr<job_t>(cur);
@@ -144,9 +147,7 @@ int ChangeJobPriority(int id, int priority) {
   job_t* job = LookupJob(id);
   if (!job) return 0;
   priority = std::clamp(priority, 1, 100);
-  PendingJobs.erase(job);  // keyed by priority
-  HeldJobs.erase(job);
-  ProcessingJobs.erase(job);
+  DropFromStateSets(job);  // keyed by priority
   job->priority = priority;
   ipp_attribute_t* a = ippFindAttribute(job->attrs.get(), "job-priority", IPP_TAG_ZERO);
   if (a) {
@@ -221,22 +222,39 @@ void run_pending_pass() {
     SaveJob(job->id);
   }
 
-  // Pending jobs in queue order. A printer found busy stays busy for the
-  // rest of the pass (a job ending meanwhile asks for another pass), so the
-  // jobs behind it for the same printer are passed over without lookups.
-  std::vector<std::string> busy;
-  auto is_busy = [&busy](const std::string& dest) {
-    for (const std::string& d : busy)
-      if (d == dest) return true;
-    return false;
+  // Pending jobs in queue order, destination by destination: the first
+  // waiting job of each, the earliest of them first. A printer found busy
+  // stays busy for the rest of the pass (a job ending meanwhile asks for
+  // another pass), so its other jobs are passed over at once. Each
+  // destination's place is kept as a key and looked up again when its turn
+  // comes: starting or cancelling a job may free others.
+  struct head {
+    queue_key key;
+    std::string dest;
   };
-  for (auto it = PendingJobs.begin(); it != PendingJobs.end();) {
+  auto later = [](const head& a, const head& b) { return queue_order{}(b.key, a.key); };
+  std::vector<head> heads;
+  heads.reserve(PendingByDest.size());
+  for (const auto& [dest, jobs] : PendingByDest) heads.push_back({queue_order::key(*jobs.begin()), dest});
+  std::make_heap(heads.begin(), heads.end(), later);
+  auto push = [&](head h) {
+    heads.push_back(std::move(h));
+    std::push_heap(heads.begin(), heads.end(), later);
+  };
+  while (!heads.empty()) {
+    std::pop_heap(heads.begin(), heads.end(), later);
+    head h = std::move(heads.back());
+    heads.pop_back();
+    auto d = PendingByDest.find(h.dest);
+    if (d == PendingByDest.end()) continue;
+    auto it = d->second.lower_bound(h.key);
+    if (it == d->second.end()) continue;
     job_t* job = *it;
-    if (is_busy(job->dest)) {
-      ++it;
+    const queue_key key = queue_order::key(job);
+    if (queue_order{}(h.key, key)) {  // its first job went: the next one waits for its own turn
+      push({key, std::move(h.dest)});
       continue;
     }
-    const queue_key key = queue_order::key(job);
     bool gone = false, shared = false;
     printer_t* target = target_for(job->dest, &gone, &shared);
     if (gone) {
@@ -244,14 +262,14 @@ void run_pending_pass() {
       CancelJob(job->id, 1);
     } else if (target && StartJobHook) {
       StartJobHook(job->id, target);
-    } else {
-      if (!shared) busy.push_back(job->dest);
-      ++it;
-      continue;
+    } else if (!shared) {
+      continue;  // busy: the destination leaves this pass
     }
-    // Starting or cancelling changes the set and may free jobs: go on from
-    // the place of the job just handled.
-    it = PendingJobs.upper_bound(key);
+    // Its next job, after the place of the one just handled.
+    d = PendingByDest.find(h.dest);
+    if (d == PendingByDest.end()) continue;
+    it = d->second.upper_bound(key);
+    if (it != d->second.end()) push({queue_order::key(*it), std::move(h.dest)});
   }
 }
 

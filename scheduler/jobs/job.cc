@@ -210,7 +210,9 @@ int RetargetJob(int id, std::string_view dest) {
   job_t* job = LookupJob(id);
   if (!p || !job || JobState(job) >= IPP_JOB_PROCESSING) return 0;
 
+  DropFromStateSets(job);  // filed by destination
   job->dest = p->name;
+  SyncStateSets(job);
   job->dtype = p->type & (PRINTER_CLASS | PRINTER_REMOTE | PRINTER_IMPLICIT | PRINTER_FAX);
   ipp_attribute_t* uri = ippFindAttribute(job->attrs.get(), "job-printer-uri", IPP_TAG_URI);
   if (uri && !uri->values.empty()) {

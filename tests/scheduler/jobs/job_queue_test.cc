@@ -172,6 +172,43 @@ TEST_F(JobQueueTest, StartsFollowTheQueueThroughHistoryAndChanges) {
                                                             "start 9 laser", "start 10 laser", "start 11 laser"}));
 }
 
+// A pass takes the destinations in queue order of their first waiting job
+// and passes over a busy printer's whole backlog; a moved job waits under
+// its new destination, and one cancelled after its move is gone from both.
+TEST_F(JobQueueTest, BusyBacklogsArePassedOverAndMovedJobsFollowTheirDestination) {
+  Printer("busy", IPP_PRINTER_PROCESSING);
+  printer_t* laser = Printer("laser");
+  printer_t* inkjet = Printer("inkjet");
+  Printer("plotter", IPP_PRINTER_STOPPED);
+  for (int i = 0; i < 50; i++) Submit("busy");  // 1-50
+  Submit("laser", 40);                          // 51
+  Submit("plotter", 50);                        // 52: moved to inkjet
+  Submit("inkjet", 60);                         // 53
+  Submit("laser", 70);                          // 54
+  Submit("plotter", 50);                        // 55: moved to laser, then cancelled
+  ASSERT_EQ(RetargetJob(52, "inkjet"), 1);
+  ASSERT_EQ(RetargetJob(55, "laser"), 1);
+  CancelJob(55, 1);
+  ASSERT_EQ(LookupJob(55), nullptr);
+  RunPendingJobs();
+  EXPECT_EQ(jobtest::RunnerCalls, (std::vector<std::string>{"start 54 laser", "start 53 inkjet"}));
+
+  auto finish = [&] {
+    for (printer_t* p : {laser, inkjet}) {
+      if (p->job) SetJobState(p->job, IPP_JOB_COMPLETED);
+      p->job = nullptr;
+      p->state = IPP_PRINTER_IDLE;
+    }
+    jobtest::RunnerCalls.clear();
+  };
+  finish();
+  RunPendingJobs();
+  EXPECT_EQ(jobtest::RunnerCalls, (std::vector<std::string>{"start 52 inkjet", "start 51 laser"}));
+  finish();
+  RunPendingJobs();
+  EXPECT_TRUE(jobtest::RunnerCalls.empty()) << "a finished job left behind under its old destination";
+}
+
 TEST_F(JobQueueTest, RemoteDestinations) {
   printer_t* far = Printer("far", IPP_PRINTER_STOPPED, PRINTER_REMOTE);
   far->hostname = "far.example.org";
