@@ -109,9 +109,16 @@ void end_of_write(http_t* http) {
 // Body bytes from the buffer, else straight from the socket. Never asks for
 // more than `want`, so nothing after the body is taken.
 ssize_t read_body(http_t* http, char* buf, size_t want) {
+  // Small reads (an IPP reader asks for a field of a few bytes at a time)
+  // are served from the buffer, which one receive fills for many of them;
+  // large ones go straight to the caller's memory.
+  if (http->used <= 0 && want < size_t(HTTP_MAX_BUFFER) / 4) {
+    ssize_t got = fill_buffer(http);
+    if (got <= 0) return got;
+  }
   if (http->used > 0) {
     size_t n = std::min(want, size_t(http->used));
-    std::memcpy(buf, http->buffer, n);
+    std::memcpy(buf, http->buffer + http->start, n);
     consume(http, n);
     return ssize_t(n);
   }

@@ -165,46 +165,58 @@ int send_all(http_t* http, const char* buf, size_t len) {
 }
 
 ssize_t fill_buffer(http_t* http) {
+  if (http->used <= 0) {
+    http->used = 0;
+    http->start = 0;
+  } else if (http->start + http->used >= HTTP_MAX_BUFFER && http->start > 0) {
+    // Out of room at the end: the unread bytes move to the front.
+    std::memmove(http->buffer, http->buffer + http->start, size_t(http->used));
+    http->start = 0;
+  }
   if (http->used >= HTTP_MAX_BUFFER) return 0;
-  ssize_t n = recv_some(http, http->buffer + http->used, size_t(HTTP_MAX_BUFFER - http->used),
-                        http->blocking != 0);
+  const int end = http->start + http->used;
+  ssize_t n = recv_some(http, http->buffer + end, size_t(HTTP_MAX_BUFFER - end), http->blocking != 0);
   if (n > 0) http->used += int(n);
   return n;
 }
 
 void consume(http_t* http, size_t n) {
+  // The start moves, nothing is copied: a reader taking a few bytes at a
+  // time must not move the rest of the buffer for each.
   n = std::min(n, size_t(http->used));
-  std::memmove(http->buffer, http->buffer + n, size_t(http->used) - n);
   http->used -= int(n);
+  http->start = http->used > 0 ? http->start + int(n) : 0;
 }
 
 int get_line(http_t* http, char* line, size_t size) {
   for (;;) {
     if (http->discard_line) {
-      auto* nl = static_cast<char*>(std::memchr(http->buffer, '\n', size_t(http->used)));
+      const char* data = http->buffer + http->start;
+      auto* nl = static_cast<const char*>(std::memchr(data, '\n', size_t(http->used)));
       if (nl) {
-        consume(http, size_t(nl - http->buffer) + 1);
+        consume(http, size_t(nl - data) + 1);
         http->discard_line = 0;
       } else {
-        http->used = 0;
+        consume(http, size_t(http->used));
       }
     }
     if (!http->discard_line) {
-      auto* nl = static_cast<char*>(std::memchr(http->buffer, '\n', size_t(http->used)));
+      const char* data = http->buffer + http->start;
+      auto* nl = static_cast<const char*>(std::memchr(data, '\n', size_t(http->used)));
       if (nl || http->used == HTTP_MAX_BUFFER) {
-        size_t end = nl ? size_t(nl - http->buffer) : size_t(http->used);
+        size_t end = nl ? size_t(nl - data) : size_t(http->used);
         size_t n = end;
-        if (nl && n > 0 && http->buffer[n - 1] == '\r') n--;
+        if (nl && n > 0 && data[n - 1] == '\r') n--;
         size_t keep = size > 0 ? std::min(n, size - 1) : 0;
         if (size > 0) {
-          std::memcpy(line, http->buffer, keep);
+          std::memcpy(line, data, keep);
           line[keep] = '\0';
         }
         if (nl) {
           consume(http, end + 1);
         } else {
           // A line longer than the whole buffer: keep its start, drop the rest.
-          http->used = 0;
+          consume(http, size_t(http->used));
           http->discard_line = 1;
         }
         return 1;

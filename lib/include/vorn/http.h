@@ -184,7 +184,8 @@ struct http_s {
   char hostname[HTTP_MAX_HOST] = "";    // server (client side) or peer name
   char fields[HTTP_FIELD_MAX][HTTP_MAX_VALUE] = {};  // values, cut at 255
   char buffer[HTTP_MAX_BUFFER] = {};    // received, not yet consumed bytes
-  int used = 0;                         // count of unread bytes in buffer
+  int used = 0;                         // count of unread bytes in buffer (0: empty)
+  int start = 0;                        // where they begin in buffer
   http_encoding_t data_encoding = HTTP_ENCODE_LENGTH;
   int64_t data_remaining = 0;           // body bytes left (of this chunk)
   http_encryption_t encryption = HTTP_ENCRYPT_IF_REQUESTED;

@@ -7,6 +7,7 @@
 #include "tests/fixtures/http/loopback.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -183,6 +184,29 @@ TEST(HttpClient, TinyPiecesGiveTheSameResult) {
     EXPECT_EQ(read_body(http.get()), "abcdefghij");
     EXPECT_EQ(http->state, HTTP_WAITING);
   }
+}
+
+// Many tiny chunks (their size lines cut by the ends of the connection's
+// buffer again and again), read a few bytes at a time, then a trailer: every
+// byte arrives, in order.
+TEST(HttpClient, ALongChunkedBodyCrossesTheBufferIntact) {
+  std::string body, answer = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; body.size() < 5 * size_t(HTTP_MAX_BUFFER); i++) {
+    std::string piece(size_t(1 + i % 9), char('a' + i % 26));
+    piece[0] = char('0' + i % 10);
+    body += piece;
+    char size[16];
+    std::snprintf(size, sizeof(size), "%zx\r\n", piece.size());
+    answer += size + piece + "\r\n";
+  }
+  answer += "0\r\nX-Trailer: yes\r\n\r\n";
+  ScriptedServer server({answer});
+  Conn http = connect_to(server.port());
+  ASSERT_TRUE(http);
+  ASSERT_EQ(httpGet(http.get(), "/"), 0);
+  ASSERT_EQ(read_headers(http.get()), HTTP_OK);
+  EXPECT_EQ(read_body(http.get()), body);
+  EXPECT_EQ(http->state, HTTP_WAITING);
 }
 
 // Accepts connections with the library's server side and answers each
