@@ -1,10 +1,14 @@
 // What a request's fields and resource name: the file that serves it,
 // whether the client's copy is current, the credentials it sent, and the CGI
 // programs.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <unordered_map>
 
 #include "scheduler/auth/certs.h"
@@ -13,6 +17,7 @@
 #include "scheduler/conf/conf.h"
 #include "scheduler/log.h"
 #include "scheduler/types/types.h"
+#include "vorn/fd.h"
 #include "vorn/strings.h"
 
 namespace {
@@ -36,45 +41,92 @@ constexpr cgi_prefix_t kCgiPrefixes[] = {
     {"/jobs", "/cgi-bin/jobs.cgi"},
 };
 
-// Types of the files served lately. Detection reads the file and runs every
-// rule; a page fetched again and again has not changed in between.
-struct type_entry {
+// The files served lately: their detected type, and the bytes of small
+// ones. Detection reads the file and runs every rule, and opening and
+// reading a page costs more than sending it; a page fetched again and again
+// has not changed in between, which the stat made for each request tells
+// (identity, size and both times).
+struct file_entry {
   dev_t dev;
   ino_t ino;
   off_t size;
   timespec mtime, ctime;
   const TypeRecord* type;
+  std::shared_ptr<const std::string> bytes;  // null: not kept
 };
-constexpr size_t kMaxTypeEntries = 512;
-std::unordered_map<std::string, type_entry> TypeCache;
-const TypeDatabase* TypeCacheDB = nullptr;  // the database the entries come from
+constexpr size_t kMaxFileEntries = 512;
+constexpr off_t kMaxKeptFile = 64 * 1024;       // larger files are read as they are sent
+constexpr size_t kMaxKeptBytes = 4 * 1024 * 1024;
+std::unordered_map<std::string, file_entry> FileCache;
+size_t FileCacheBytes = 0;
+const TypeDatabase* FileCacheDB = nullptr;  // the database the types come from
 
 bool same_time(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool same_file(const file_entry& e, const struct stat& st) {
+  return e.dev == st.st_dev && e.ino == st.st_ino && e.size == st.st_size && same_time(e.mtime, st.st_mtim) &&
+         same_time(e.ctime, st.st_ctim);
+}
+
+void clear_file_cache() {
+  FileCache.clear();
+  FileCacheBytes = 0;
+}
+
+// The whole of a regular file still as `st` describes it, or null. Opened
+// without waiting: what was checked may have been replaced by a FIFO.
+std::shared_ptr<const std::string> read_whole(const std::string& filename, const struct stat& st) {
+  vorn::unique_fd fd(::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat now {};
+  if (!fd || ::fstat(fd.get(), &now) != 0 || !S_ISREG(now.st_mode)) return nullptr;
+  file_entry want{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, nullptr, nullptr};
+  if (!same_file(want, now)) return nullptr;
+  auto bytes = std::make_shared<std::string>(size_t(st.st_size), '\0');
+  size_t got = 0;
+  while (got < bytes->size()) {
+    ssize_t n = vorn::read_retry(fd.get(), bytes->data() + got, bytes->size() - got);
+    if (n <= 0) return nullptr;
+    got += size_t(n);
+  }
+  // Changed while read: not a copy to keep.
+  if (::fstat(fd.get(), &now) != 0 || !same_file(want, now)) return nullptr;
+  return bytes;
+}
 
 }  // namespace
 
 const TypeRecord* FileType(const std::string& filename, const struct stat& st) {
   if (!TypeDB) return nullptr;
-  if (TypeCacheDB != TypeDB.get()) {
-    TypeCache.clear();
-    TypeCacheDB = TypeDB.get();
+  if (FileCacheDB != TypeDB.get()) {
+    clear_file_cache();
+    FileCacheDB = TypeDB.get();
   }
-  auto it = TypeCache.find(filename);
-  if (it != TypeCache.end()) {
-    const type_entry& e = it->second;
-    if (e.dev == st.st_dev && e.ino == st.st_ino && e.size == st.st_size && same_time(e.mtime, st.st_mtim) &&
-        same_time(e.ctime, st.st_ctim))
-      return e.type;
-  }
+  auto it = FileCache.find(filename);
+  if (it != FileCache.end() && same_file(it->second, st)) return it->second.type;
   const TypeRecord* type = DetectFileType(TypeDB.get(), filename.c_str(), nullptr);
-  if (TypeCache.size() >= kMaxTypeEntries) TypeCache.clear();
-  TypeCache[filename] = type_entry{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, type};
+  if (it != FileCache.end()) {
+    FileCacheBytes -= it->second.bytes ? it->second.bytes->size() : 0;
+    FileCache.erase(it);
+  }
+  if (FileCache.size() >= kMaxFileEntries) clear_file_cache();
+  FileCache[filename] = file_entry{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, type, nullptr};
   return type;
 }
 
+std::shared_ptr<const std::string> FileBytes(const std::string& filename, const struct stat& st) {
+  auto it = FileCache.find(filename);
+  if (it == FileCache.end() || !same_file(it->second, st)) return nullptr;
+  file_entry& e = it->second;
+  if (e.bytes) return e.bytes;
+  if (st.st_size > kMaxKeptFile || FileCacheBytes + size_t(st.st_size) > kMaxKeptBytes) return nullptr;
+  e.bytes = read_whole(filename, st);
+  if (e.bytes) FileCacheBytes += e.bytes->size();
+  return e.bytes;
+}
+
 void ForgetFileTypes() {
-  TypeCache.clear();
-  TypeCacheDB = nullptr;
+  clear_file_cache();
+  FileCacheDB = nullptr;
 }
 
 std::string get_file(client_t* con, struct stat& filestats) {

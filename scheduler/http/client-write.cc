@@ -235,9 +235,13 @@ int SendError(client_t* con, http_status_t code) {
 int SendFile(client_t* con, http_status_t code, const char* filename, const char* type,
              const struct stat& filestats) {
   int fd = con->http.fd;
-  con->file.reset(::open(filename, O_RDONLY | O_CLOEXEC));
-  LogDiagnostic(L_DEBUG, "SendFile() %d file=%d", fd, con->file.get());
-  if (!con->file) return 0;
+  // A small file served before and unchanged since goes out of memory.
+  std::shared_ptr<const std::string> kept = FileBytes(filename, filestats);
+  if (!kept) {
+    con->file.reset(::open(filename, O_RDONLY | O_CLOEXEC));
+    LogDiagnostic(L_DEBUG, "SendFile() %d file=%d", fd, con->file.get());
+    if (!con->file) return 0;
+  }
   con->cgi_pid = 0;
   con->file_remaining = filestats.st_size;
   con->http.data_encoding = HTTP_ENCODE_LENGTH;
@@ -246,6 +250,11 @@ int SendFile(client_t* con, http_status_t code, const char* filename, const char
   header += "Last-Modified: ";
   header += httpGetDateString(filestats.st_mtime);
   header += format("\r\nContent-Length: %lld\r\n\r\n", static_cast<long long>(filestats.st_size));
+  if (kept) {
+    header += *kept;
+    con->file_remaining = 0;
+    con->byte_count += int64_t(kept->size());
+  }
   LogDiagnostic(L_DEBUG2, "SendFile: Adding fd %d to OutputSet...", fd);
   QueueOutput(con, header);
   return 1;

@@ -199,8 +199,9 @@ int SendHeader(client_t* con, http_status_t code, const char* type);
 int SendError(client_t* con, http_status_t code);
 
 // Opens `filename` and queues the header with Content-Length; WriteClient
-// sends the file behind it, so that a small file goes out in one write. 1,
-// or 0 when the file cannot be opened.
+// sends the file behind it, so that a small file goes out in one write (a
+// file FileBytes keeps is queued whole, without opening it). 1, or 0 when
+// the file cannot be opened.
 int SendFile(client_t* con, http_status_t code, const char* filename, const char* type,
              const struct stat& filestats);
 
@@ -230,6 +231,11 @@ std::string get_file(client_t* con, struct stat& filestats);
 // changed since, until the database is reloaded (ForgetFileTypes). nullptr
 // when no type matches.
 const TypeRecord* FileType(const std::string& filename, const struct stat& filestats);
+// The bytes of a file of at most 64 KB whose type FileType gave, kept in
+// memory (4 MB at most in all) while the file is as `filestats` describes
+// it; null when it is larger, not kept, or changed while it was read.
+std::shared_ptr<const std::string> FileBytes(const std::string& filename, const struct stat& filestats);
+// Forgets the types and the kept bytes.
 void ForgetFileTypes();
 
 // Whether the file is a CGI program to run; sets command and options when it

@@ -109,6 +109,36 @@ TEST_F(StaticFiles, AFileLargerThanOneWriteArrivesWhole) {
   EXPECT_EQ(body_, big);
 }
 
+// Small files are sent from memory once served: every change of the file
+// (rewritten in place at the same size, replaced, grown past what is kept,
+// removed) is seen at the next request, and the access log counts the
+// bytes sent.
+TEST_F(StaticFiles, AChangedFileIsServedAsItIsNow) {
+  const std::string path = root_.file("doc/notes.txt");
+  auto get = [&](const std::string& want, const char* code = "200") {
+    RunResult r = Curl({"-w", "%{http_code}", Url("/notes.txt")});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, code);
+    if (std::string(code) == "200") {
+      EXPECT_EQ(body_, want);
+    }
+  };
+  get("plain notes\n");
+  get("plain notes\n");
+  ASSERT_TRUE(WriteFile(path, "other notes\n"));  // in place, same size
+  get("other notes\n");
+  ASSERT_TRUE(WriteFile(root_.file("doc/notes.new"), "replaced\n"));
+  ASSERT_EQ(::rename(root_.file("doc/notes.new").c_str(), path.c_str()), 0);
+  get("replaced\n");
+  const std::string large(100 * 1024, 'x');
+  ASSERT_TRUE(WriteFile(path, large));
+  get(large);
+  get(large);
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  get("", "404");
+  EXPECT_NE(root_.AccessLog().find("\"GET /notes.txt HTTP/1.1\" 200 9\n"), std::string::npos) << root_.AccessLog();
+}
+
 TEST_F(StaticFiles, MissingFilesAndUnservedResourcesAre404) {
   for (const char* path : {"/nothing.html", "/printers/lab.ppd", "/printers", "/admin", "/jobs/12"}) {
     SCOPED_TRACE(path);
