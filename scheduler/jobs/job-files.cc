@@ -346,8 +346,8 @@ void RemoveControlFile(int id) {
   QueueUnlink({path + ".N", path + ".O", path});
 }
 
-void RemoveDataFiles(const job_t* job) {
-  for (int i = 1; i <= job->num_files; i++) ::unlink(JobDataFile(job->id, i).c_str());
+void RemoveDataFiles(int id, int num_files) {
+  for (int i = 1; i <= num_files; i++) ::unlink(JobDataFile(id, i).c_str());
 }
 
 }  // namespace job_internal

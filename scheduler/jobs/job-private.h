@@ -69,6 +69,6 @@ void FillJobFromAttrs(job_t* job);
 // Removes the control file (and what the safe writer may have left beside
 // it) / the data files of documents 1 to num_files.
 void RemoveControlFile(int id);
-void RemoveDataFiles(const job_t* job);
+void RemoveDataFiles(int id, int num_files);
 
 }  // namespace job_internal
