@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/release}
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
 vornd="${VORND:-$build/scheduler/vornd}"  # VORND: another build of it to compare
-duration=10
+duration=${DURATION:-10}  # DURATION: seconds per wrk run
 
 if [ ! -x "$vornd" ]; then
   echo "bench/http.sh: $vornd is missing: build it first with \`make build\`" >&2
@@ -58,10 +58,11 @@ trap 'exit 1' INT TERM
 
 # The static file both servers send: a page of 1 KiB.
 mkdir -p "$work/doc"
-{
-  echo "<html><head><title>vorn bench</title></head><body>"
-  for i in $(seq 24); do echo "<p>line $i of the page both servers send</p>"; done
-} | head -c 1000 >"$work/doc/bench.html"
+# Cut in the shell: `head -c` closing a pipe made its writer die of SIGPIPE
+# now and then, which with pipefail ended the whole run without a word.
+page="<html><head><title>vorn bench</title></head><body>"$'\n'
+for i in $(seq 24); do page+="<p>line $i of the page both servers send</p>"$'\n'; done
+printf '%s' "${page:0:1000}" >"$work/doc/bench.html"
 echo "</body></html>" >>"$work/doc/bench.html"
 
 # vornd in a root of its own, with its default listen queue (the system's
