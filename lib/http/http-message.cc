@@ -106,12 +106,12 @@ void end_of_write(http_t* http) {
   else http->state = HTTP_WAITING;
 }
 
-// Body bytes from the buffer, else straight from the socket. Never asks for
-// more than `want`, so nothing after the body is taken.
+// Body bytes from the buffer, else straight from the socket; never more
+// than `want`. Small reads (an IPP reader asks for a field of a few bytes at
+// a time) are served from the buffer, which one receive fills for many of
+// them: what it takes past the body stays there for the next message, as
+// the header reader's receives do. Large ones go straight to the caller.
 ssize_t read_body(http_t* http, char* buf, size_t want) {
-  // Small reads (an IPP reader asks for a field of a few bytes at a time)
-  // are served from the buffer, which one receive fills for many of them;
-  // large ones go straight to the caller's memory.
   if (http->used <= 0 && want < size_t(HTTP_MAX_BUFFER) / 4) {
     ssize_t got = fill_buffer(http);
     if (got <= 0) return got;

@@ -73,15 +73,13 @@ void clear_file_cache() {
   FileCacheBytes = 0;
 }
 
-// The whole of a regular file still as `st` describes it, or null. Opened
+// The whole of a regular file still as `e` describes it, or null. Opened
 // without waiting: what was checked may have been replaced by a FIFO.
-std::shared_ptr<const std::string> read_whole(const std::string& filename, const struct stat& st) {
+std::shared_ptr<const std::string> read_whole(const std::string& filename, const file_entry& e) {
   vorn::unique_fd fd(::open(filename.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat now {};
-  if (!fd || ::fstat(fd.get(), &now) != 0 || !S_ISREG(now.st_mode)) return nullptr;
-  file_entry want{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, nullptr, nullptr};
-  if (!same_file(want, now)) return nullptr;
-  auto bytes = std::make_shared<std::string>(size_t(st.st_size), '\0');
+  if (!fd || ::fstat(fd.get(), &now) != 0 || !S_ISREG(now.st_mode) || !same_file(e, now)) return nullptr;
+  auto bytes = std::make_shared<std::string>(size_t(e.size), '\0');
   size_t got = 0;
   while (got < bytes->size()) {
     ssize_t n = vorn::read_retry(fd.get(), bytes->data() + got, bytes->size() - got);
@@ -89,7 +87,7 @@ std::shared_ptr<const std::string> read_whole(const std::string& filename, const
     got += size_t(n);
   }
   // Changed while read: not a copy to keep.
-  if (::fstat(fd.get(), &now) != 0 || !same_file(want, now)) return nullptr;
+  if (::fstat(fd.get(), &now) != 0 || !same_file(e, now)) return nullptr;
   return bytes;
 }
 
@@ -119,12 +117,12 @@ std::shared_ptr<const std::string> FileBytes(const std::string& filename, const 
   file_entry& e = it->second;
   if (e.bytes) return e.bytes;
   if (st.st_size > kMaxKeptFile || FileCacheBytes + size_t(st.st_size) > kMaxKeptBytes) return nullptr;
-  e.bytes = read_whole(filename, st);
+  e.bytes = read_whole(filename, e);
   if (e.bytes) FileCacheBytes += e.bytes->size();
   return e.bytes;
 }
 
-void ForgetFileTypes() {
+void ForgetFileCache() {
   clear_file_cache();
   FileCacheDB = nullptr;
 }

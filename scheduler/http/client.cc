@@ -148,7 +148,7 @@ void AllocateClients(int max_clients) {
 void FreeClients() {
   CloseAllClients();
   // The type database is reloaded while the clients are gone.
-  ForgetFileTypes();
+  ForgetFileCache();
   Clients.clear();
   Clients.shrink_to_fit();
 }

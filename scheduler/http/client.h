@@ -228,7 +228,7 @@ std::string get_file(client_t* con, struct stat& filestats);
 
 // The detected type of a file, as DetectFileType finds it with TypeDB.
 // Results are remembered for files whose identity, size and times have not
-// changed since, until the database is reloaded (ForgetFileTypes). nullptr
+// changed since, until the database is reloaded (ForgetFileCache). nullptr
 // when no type matches.
 const TypeRecord* FileType(const std::string& filename, const struct stat& filestats);
 // The bytes of a file of at most 64 KB whose type FileType gave, kept in
@@ -236,7 +236,7 @@ const TypeRecord* FileType(const std::string& filename, const struct stat& files
 // it; null when it is larger, not kept, or changed while it was read.
 std::shared_ptr<const std::string> FileBytes(const std::string& filename, const struct stat& filestats);
 // Forgets the types and the kept bytes.
-void ForgetFileTypes();
+void ForgetFileCache();
 
 // Whether the file is a CGI program to run; sets command and options when it
 // is. 1 or 0.

@@ -128,22 +128,18 @@ void end_job(int id, int purge, int state, bool start_next = false) {
   job->current_file = 0;
 
   bool remote = (job->dtype & PRINTER_REMOTE) != 0;
-  const bool remove_files = !PreserveJobHistory || !PreserveJobFiles || purge || remote;
-  const int files = job->num_files;
-  // With `start_next` the freed printer's next job starts first: removing
-  // the documents (a slow call on some file systems) waits until it runs.
-  if (remove_files && !start_next) RemoveDataFiles(id, files);
-
-  if (PreserveJobHistory && !purge && !remote) {
-    if (start_next) RunPendingJobs();
-    if (remove_files && start_next) RemoveDataFiles(id, files);
-    SaveJob(id);
-  } else {
+  const bool history = PreserveJobHistory && !purge && !remote;
+  const int documents = !history || !PreserveJobFiles ? job->num_files : 0;  // to remove
+  if (!history) {
     RemoveControlFile(id);
     FreeJob(UnlinkJob(job));
-    if (start_next) RunPendingJobs();
-    if (remove_files && start_next) RemoveDataFiles(id, files);
   }
+  // The freed printer's next job starts first: removing the documents (a
+  // slow call on some file systems) and saving the history wait until it
+  // runs.
+  if (start_next) RunPendingJobs();
+  RemoveDataFiles(id, documents);
+  if (history) SaveJob(id);
 }
 
 }  // namespace

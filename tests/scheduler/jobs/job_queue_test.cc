@@ -331,36 +331,37 @@ TEST_F(JobQueueTest, CancelJobKeepsHistoryAndFilesAsConfigured) {
   laser->hostname = "far.example.org";
   // The same for a job that ends by itself (FinishJob, which starts the
   // printer's next job before its files are removed and saved).
-  for (bool finish : {false, true})
-  for (const Case& c : cases) {
-    if (finish && c.purge) continue;
-    SCOPED_TRACE(::testing::Message() << "history " << c.history << " files " << c.files << " purge " << c.purge
-                                      << " remote " << c.remote << " finish " << finish);
-    PreserveJobHistory = c.history;
-    PreserveJobFiles = c.files;
-    laser->type = c.remote ? uint32_t(PRINTER_REMOTE) : 0u;
-    Submit("laser", 50, "alice", IPP_JOB_PENDING, {"%!PS\n", "%PDF\n"});
-    int id = NextJobId - 1;
-    LookupJob(id)->current_file = 1;
-    int before = NumJobs;
-    jobtest::Now += 60;
-    if (finish) {
-      FinishJob(id, IPP_JOB_COMPLETED);
-    } else {
-      CancelJob(id, c.purge);
-    }
-    job_t* job = LookupJob(id);
-    EXPECT_EQ(job != nullptr, c.kept);
-    EXPECT_EQ(NumJobs, before - (c.kept ? 0 : 1));
-    EXPECT_EQ(Exists(JobControlFile(id)), c.control);
-    EXPECT_EQ(Exists(JobDataFile(id, 1)), c.data);
-    EXPECT_EQ(Exists(JobDataFile(id, 2)), c.data);
-    if (job) {
-      EXPECT_EQ(JobState(job), finish ? IPP_JOB_COMPLETED : IPP_JOB_CANCELLED);
-      EXPECT_EQ(job->current_file, 0);
-      ipp_attribute_t* done = ippFindAttribute(job->attrs.get(), "time-at-completed", IPP_TAG_ZERO);
-      EXPECT_EQ(done->value_tag, IPP_TAG_INTEGER);
-      EXPECT_EQ(done->values[0].integer, int(jobtest::Now));
+  for (bool finish : {false, true}) {
+    for (const Case& c : cases) {
+      if (finish && c.purge) continue;
+      SCOPED_TRACE(::testing::Message() << "history " << c.history << " files " << c.files << " purge " << c.purge
+                                        << " remote " << c.remote << " finish " << finish);
+      PreserveJobHistory = c.history;
+      PreserveJobFiles = c.files;
+      laser->type = c.remote ? uint32_t(PRINTER_REMOTE) : 0u;
+      Submit("laser", 50, "alice", IPP_JOB_PENDING, {"%!PS\n", "%PDF\n"});
+      int id = NextJobId - 1;
+      LookupJob(id)->current_file = 1;
+      int before = NumJobs;
+      jobtest::Now += 60;
+      if (finish) {
+        FinishJob(id, IPP_JOB_COMPLETED);
+      } else {
+        CancelJob(id, c.purge);
+      }
+      job_t* job = LookupJob(id);
+      EXPECT_EQ(job != nullptr, c.kept);
+      EXPECT_EQ(NumJobs, before - (c.kept ? 0 : 1));
+      EXPECT_EQ(Exists(JobControlFile(id)), c.control);
+      EXPECT_EQ(Exists(JobDataFile(id, 1)), c.data);
+      EXPECT_EQ(Exists(JobDataFile(id, 2)), c.data);
+      if (job) {
+        EXPECT_EQ(JobState(job), finish ? IPP_JOB_COMPLETED : IPP_JOB_CANCELLED);
+        EXPECT_EQ(job->current_file, 0);
+        ipp_attribute_t* done = ippFindAttribute(job->attrs.get(), "time-at-completed", IPP_TAG_ZERO);
+        EXPECT_EQ(done->value_tag, IPP_TAG_INTEGER);
+        EXPECT_EQ(done->values[0].integer, int(jobtest::Now));
+      }
     }
   }
 }
